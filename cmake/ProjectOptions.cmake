@@ -1,0 +1,26 @@
+# Warnings, sanitizers and small helpers shared by every target.
+add_library(slv_warnings INTERFACE)
+target_compile_options(slv_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
+  -Wcast-align -Woverloaded-virtual -Wnull-dereference -Wformat=2
+  $<$<BOOL:${SLV_WERROR}>:-Werror>)
+
+if(SLV_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# slv_add_gtest(<target> LABELS <labels...> SOURCES <files...> LIBS <libs...>)
+# Every test case becomes one CTest test carrying the given labels, so one
+# layer can be run alone (ctest -L client).
+function(slv_add_gtest target)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LABELS;SOURCES;LIBS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main slv_warnings)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  gtest_discover_tests(${target}
+    DISCOVERY_TIMEOUT 120
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+endfunction()

@@ -1,0 +1,10 @@
+# Adds every direct subfolder of the current folder that has a CMakeLists.txt.
+macro(slv_add_all_subdirectories)
+  file(GLOB _slv_children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT _slv_children)
+  foreach(_slv_child IN LISTS _slv_children)
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${_slv_child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_slv_child}/CMakeLists.txt)
+      add_subdirectory(${_slv_child})
+    endif()
+  endforeach()
+endmacro()
