@@ -1,0 +1,129 @@
+// Named objects shared between processes of the same machine: a shared memory
+// block, a mutex with recursive ownership that survives a dead owner, and
+// manual-reset events. Every process that uses the same name reaches the same
+// object.
+//
+// POSIX implementation: each object is a POSIX shared memory object named
+// "/" + name (it lives in /dev/shm on Linux), created with mode 0666 whatever
+// the umask, so every local account can open it. The objects stay in the
+// system until RemoveNamedObject (or a reboot) removes them; a later process
+// opens them again. A mutex or event object starts with a small header (magic
+// number, kind, "initialised" marker written last) so that a half-initialised
+// object is waited for and an object of another kind under the same name is
+// refused. The shared memory block has no header: its whole size belongs to
+// the caller, and a block of another size under the name is refused.
+//
+// Failures raise NamedObjectError with the errno of the failed call; EEXIST
+// when the name is taken by an object that is not of the asked kind or size,
+// ETIMEDOUT when another process did not finish creating the object in time.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace platform {
+
+class NamedObjectError : public std::runtime_error {
+public:
+    NamedObjectError(int code, const std::string& what);
+    int Code() const noexcept { return FCode; }
+
+private:
+    int FCode;
+};
+
+// A block of shared memory, mapped read/write for the lifetime of the object.
+class SharedMemoryBlock {
+public:
+    // Creates the block (zero-filled) when no object has the name; otherwise
+    // opens the existing one. *alreadyExisted tells which happened.
+    static std::unique_ptr<SharedMemoryBlock> Create(const std::string& name, size_t size,
+                                                     bool* alreadyExisted);
+    // Opens an existing block; fails with ENOENT when there is none.
+    static std::unique_ptr<SharedMemoryBlock> Open(const std::string& name, size_t size);
+
+    ~SharedMemoryBlock();
+    SharedMemoryBlock(const SharedMemoryBlock&) = delete;
+    SharedMemoryBlock& operator=(const SharedMemoryBlock&) = delete;
+
+    void* Data() const noexcept { return FData; }
+    size_t Size() const noexcept { return FSize; }
+    const std::string& Name() const noexcept { return FName; }
+
+private:
+    SharedMemoryBlock(std::string name, void* data, size_t size);
+    std::string FName;
+    void* FData;
+    size_t FSize;
+};
+
+// A mutex shared between processes. Ownership is per thread and recursive:
+// the owner may lock again and must unlock as often. When an owner ends
+// without unlocking, the next locker gets the mutex (OwnerDied).
+class NamedMutex {
+public:
+    enum class LockResult { Locked, OwnerDied, Timeout };
+
+    // Creates the mutex (not owned) or opens the existing one.
+    static std::unique_ptr<NamedMutex> Create(const std::string& name);
+    static std::unique_ptr<NamedMutex> Open(const std::string& name);
+
+    ~NamedMutex();
+    NamedMutex(const NamedMutex&) = delete;
+    NamedMutex& operator=(const NamedMutex&) = delete;
+
+    // Waits at most timeoutMs milliseconds (negative: without a limit). With
+    // OwnerDied the caller owns the mutex and the data it guards may be half
+    // written. Raises NamedObjectError when the mutex is unusable.
+    LockResult Lock(int timeoutMs);
+    // Waits without a limit.
+    LockResult Lock() { return Lock(-1); }
+    // Gives back one hold; false when the calling thread does not own it.
+    bool Unlock();
+
+    const std::string& Name() const noexcept { return FName; }
+
+private:
+    struct Shared;
+    NamedMutex(std::string name, Shared* shared);
+    std::string FName;
+    Shared* FShared;
+};
+
+// A manual-reset event shared between processes: once set it stays set, and
+// wakes every waiter, until it is reset. A waiter that dies while waiting
+// leaves nothing behind.
+class NamedEvent {
+public:
+    // Creates the event in the given state, or opens the existing one (whose
+    // state is then left as it is).
+    static std::unique_ptr<NamedEvent> Create(const std::string& name, bool initiallySet);
+    static std::unique_ptr<NamedEvent> Open(const std::string& name);
+
+    ~NamedEvent();
+    NamedEvent(const NamedEvent&) = delete;
+    NamedEvent& operator=(const NamedEvent&) = delete;
+
+    void Set();
+    void Reset();
+    bool IsSet() const;
+    // Waits at most timeoutMs milliseconds (negative: without a limit) for the
+    // event to be set; true when it is set.
+    bool Wait(int timeoutMs);
+
+    const std::string& Name() const noexcept { return FName; }
+
+private:
+    struct Shared;
+    NamedEvent(std::string name, Shared* shared);
+    std::string FName;
+    Shared* FShared;
+};
+
+// Removes the name from the system; processes that have the object open keep
+// using it. False when no object had the name.
+bool RemoveNamedObject(const std::string& name);
+
+} // namespace platform
