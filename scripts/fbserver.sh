@@ -1,0 +1,336 @@
+#!/usr/bin/env bash
+# Starts, stops and reports the local Firebird 3 server used by the tests and
+# by the demo set-up, without systemd.
+#
+#   fbserver.sh start  [--state FILE]   start the server unless one answers
+#   fbserver.sh stop   [--state FILE]   stop the server recorded in FILE
+#   fbserver.sh status [--state FILE]   tell whether a server answers
+#
+# The server runs as the user "firebird" under its guardian (fbguard). A
+# server that already answers is reused and never stopped by this script:
+# "start" records the guardian's process id in the state file only when it
+# started the guardian itself, and "stop" only ever signals that recorded
+# process. The default state file is /run/slv-fbserver.state.
+#
+# When the server we started refuses the suite's SYSDBA password (a machine
+# where Firebird was installed before with another password), "start" stops
+# it again, sets the password in the security database and starts it anew.
+set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+FBGUARD=/usr/sbin/fbguard
+PIDFILE=/run/firebird3.0/firebird.pid
+SECURITY_DB=/var/lib/firebird/3.0/system/security3.fdb
+PASSWORD_FILE=/etc/firebird/3.0/SYSDBA.password
+FB_LOG=/var/log/firebird/firebird3.0.log
+START_TIMEOUT=${SLV_FB_START_TIMEOUT:-30}
+STOP_TIMEOUT=${SLV_FB_STOP_TIMEOUT:-30}
+
+usage() {
+    echo "usage: $0 start|stop|status [--state FILE]" >&2
+    exit 64
+}
+
+ACTION=${1:-}
+[ -n "$ACTION" ] || usage
+shift
+STATE=${SLV_FBSERVER_STATE:-/run/slv-fbserver.state}
+while [ $# -gt 0 ]; do
+    case $1 in
+        --state) [ $# -ge 2 ] || usage; STATE=$2; shift 2 ;;
+        --state=*) STATE=${1#--state=}; shift ;;
+        *) usage ;;
+    esac
+done
+case $STATE in /*) ;; *) STATE=$PWD/$STATE ;; esac
+
+# Starting and stopping need root (the server runs as another user).
+if [ "$ACTION" != status ] && [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null 2>&1 || slv_die "'$ACTION' needs root rights and sudo is not installed"
+    exec sudo env SLV_FB_HOST="$SLV_FB_HOST" SLV_FB_PORT="$SLV_FB_PORT" \
+        SLV_FB_START_TIMEOUT="$START_TIMEOUT" SLV_FB_STOP_TIMEOUT="$STOP_TIMEOUT" \
+        bash "$0" "$ACTION" --state "$STATE"
+fi
+
+# ---- processes ------------------------------------------------------------
+
+# Start time of a process in clock ticks since boot (field 22 of its stat
+# line): together with the process id it names one process for good.
+start_ticks() {
+    local line
+    line=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    line=${line##*) }
+    set -- $line
+    printf '%s' "${20}"
+}
+
+# True when the process exists and is not a zombie. (A zombie still answers
+# kill -0, so kill -0 alone is not enough.)
+alive() {
+    local stat
+    stat=$(ps -o stat= -p "$1" 2>/dev/null | tr -d ' ') || return 1
+    [ -n "$stat" ] && [ "${stat#Z}" = "$stat" ]
+}
+
+# True when the process is alive and is the very one recorded (same start).
+same_process() {
+    local pid=$1 ticks=$2
+    alive "$pid" && [ "$(start_ticks "$pid" 2>/dev/null)" = "$ticks" ]
+}
+
+# Waits until the process is gone or a zombie; false after $2 seconds.
+wait_gone() {
+    local pid=$1 limit=$2 i=0
+    while alive "$pid"; do
+        [ "$i" -ge $((limit * 4)) ] && return 1
+        sleep 0.25
+        i=$((i + 1))
+    done
+    return 0
+}
+
+any_firebird_process() {
+    pgrep -x fbguard >/dev/null 2>&1 || pgrep -x firebird >/dev/null 2>&1
+}
+
+log_tail() {
+    if [ -r "$FB_LOG" ]; then
+        echo "--- last lines of $FB_LOG ---" >&2
+        tail -n 15 "$FB_LOG" >&2
+    fi
+}
+
+# ---- state file -----------------------------------------------------------
+
+GUARDIAN_PID="" GUARDIAN_TICKS="" SERVER_PID="" SERVER_TICKS=""
+read_state() {
+    [ -f "$STATE" ] || return 1
+    local k v
+    while IFS='=' read -r k v; do
+        case $k in
+            guardian_pid) GUARDIAN_PID=$v ;;
+            guardian_ticks) GUARDIAN_TICKS=$v ;;
+            server_pid) SERVER_PID=$v ;;
+            server_ticks) SERVER_TICKS=$v ;;
+        esac
+    done <"$STATE"
+    [ -n "$GUARDIAN_PID" ] && [ -n "$GUARDIAN_TICKS" ]
+}
+
+write_state() {
+    mkdir -p "$(dirname "$STATE")"
+    local tmp=$STATE.tmp.$$
+    {
+        echo "guardian_pid=$GUARDIAN_PID"
+        echo "guardian_ticks=$GUARDIAN_TICKS"
+        echo "server_pid=$SERVER_PID"
+        echo "server_ticks=$SERVER_TICKS"
+    } >"$tmp"
+    mv -f "$tmp" "$STATE"
+}
+
+# ---- start ----------------------------------------------------------------
+
+prepare_dirs() {
+    id firebird >/dev/null 2>&1 || slv_die "there is no user 'firebird'; is firebird3.0-server installed? (bash scripts/setup.sh)"
+    [ -x "$FBGUARD" ] || slv_die "$FBGUARD is missing; run bash scripts/setup.sh"
+    install -d -o firebird -g firebird -m 0770 /run/firebird3.0
+    install -d -o firebird -g firebird -m 0770 /var/log/firebird
+    install -d -o firebird -g firebird -m 0770 /tmp/firebird
+    # Lock files left by tools run as root would keep the server out.
+    chown -R firebird:firebird /tmp/firebird
+}
+
+# Starts the guardian; sets GUARDIAN_PID and GUARDIAN_TICKS.
+launch_guardian() {
+    # Without job control a background command is not a process group
+    # leader, so setsid makes the new session in place and $! is the
+    # guardian itself (setsid, setpriv and env all exec).
+    setsid env -u ISC_USER -u ISC_PASSWORD \
+        setpriv --reuid=firebird --regid=firebird --init-groups \
+        "$FBGUARD" -onetime -pidfile "$PIDFILE" </dev/null >/dev/null 2>&1 &
+    GUARDIAN_PID=$!
+    local i=0
+    while [ "$(cat "/proc/$GUARDIAN_PID/comm" 2>/dev/null)" != fbguard ]; do
+        if ! alive "$GUARDIAN_PID" || [ $i -ge 40 ]; then
+            log_tail
+            slv_die "the Firebird guardian did not start"
+        fi
+        sleep 0.05
+        i=$((i + 1))
+    done
+    GUARDIAN_TICKS=$(start_ticks "$GUARDIAN_PID")
+}
+
+# Polls the service manager until it answers. Returns 0 when it answers with
+# our password, 2 when it refuses the password; dies on time-out.
+wait_answer() {
+    local i=0 rc
+    while :; do
+        rc=0
+        slv_fb_probe || rc=$?
+        [ $rc -ne 1 ] && return $rc
+        if ! alive "$GUARDIAN_PID"; then
+            log_tail
+            slv_die "the Firebird guardian (pid $GUARDIAN_PID) ended before the server answered"
+        fi
+        if [ $i -ge $((START_TIMEOUT * 4)) ]; then
+            log_tail
+            stop_recorded || true
+            slv_die "the Firebird server did not answer on $(slv_service_address) within ${START_TIMEOUT}s: $SLV_FB_ANSWER"
+        fi
+        sleep 0.25
+        i=$((i + 1))
+    done
+}
+
+# The server process the guardian runs (for a forced stop only).
+note_server_pid() {
+    SERVER_PID="" SERVER_TICKS=""
+    local pid
+    pid=$(cat "$PIDFILE" 2>/dev/null | tr -d ' \n') || true
+    if [ -n "$pid" ] && [ "$(ps -o ppid= -p "$pid" 2>/dev/null | tr -d ' ')" = "$GUARDIAN_PID" ]; then
+        SERVER_PID=$pid
+        SERVER_TICKS=$(start_ticks "$pid" || true)
+    fi
+}
+
+# Sets the suite's SYSDBA password in the security database. Only called when
+# no Firebird process runs at all: the database is then opened directly by
+# isql-fb, as the user firebird so that every file it touches stays his.
+set_sysdba_password() {
+    any_firebird_process && slv_die "refusing to change the SYSDBA password while a Firebird process runs"
+    [ -f "$SECURITY_DB" ] || slv_die "the security database $SECURITY_DB is missing; reinstall firebird3.0-server"
+    slv_log "setting the SYSDBA password in $SECURITY_DB"
+    local out
+    if ! out=$(printf "create or alter user SYSDBA password '%s' using plugin Srp;\ncommit;\n" "$SLV_FB_PASSWORD" |
+        env -u ISC_USER -u ISC_PASSWORD setpriv --reuid=firebird --regid=firebird --init-groups \
+            isql-fb -q -b -user SYSDBA "$SECURITY_DB" 2>&1); then
+        slv_die "could not set the SYSDBA password: $out"
+    fi
+    chown -R firebird:firebird /tmp/firebird
+    # Keep the password note of the Debian package in step.
+    if [ -f "$PASSWORD_FILE" ] && grep -q '^ *ISC_PASSWORD=' "$PASSWORD_FILE"; then
+        local tmp
+        tmp=$(mktemp "$PASSWORD_FILE.XXXXXX")
+        chmod 0600 "$tmp"
+        sed -e "s/^ *ISC_PASSWORD=.*/ISC_PASSWORD=\"$SLV_FB_PASSWORD\"/" "$PASSWORD_FILE" >"$tmp"
+        mv -f "$tmp" "$PASSWORD_FILE"
+    fi
+}
+
+do_start() {
+    local rc=0
+    slv_fb_probe || rc=$?
+    if [ $rc -eq 0 ]; then
+        slv_log "reusing the Firebird server that answers on $(slv_service_address) (it will not be stopped)"
+        return 0
+    fi
+    if read_state; then
+        if same_process "$GUARDIAN_PID" "$GUARDIAN_TICKS"; then
+            slv_log "a guardian started by these scripts runs (pid $GUARDIAN_PID); waiting for it"
+            rc=0
+            wait_answer || rc=$?
+            [ $rc -eq 0 ] && return 0
+        else
+            rm -f "$STATE"
+        fi
+    fi
+    if [ $rc -eq 2 ]; then
+        slv_die "a Firebird server answers on $(slv_service_address) but refuses the suite's SYSDBA password.
+It was not started by these scripts, so it is left alone: stop it and run this
+command again (with no server running it sets the password)."
+    fi
+    if any_firebird_process; then
+        slv_die "a Firebird process runs but does not answer on $(slv_service_address); it was not started
+by these scripts, so it is left alone. Stop it (or wait for it) and try again. Processes:
+$(ps -o pid=,user=,stat=,args= -C fbguard,firebird 2>/dev/null)"
+    fi
+
+    prepare_dirs
+    local attempt
+    for attempt in 1 2; do
+        local t0
+        t0=$(slv_now)
+        launch_guardian
+        write_state
+        rc=0
+        wait_answer || rc=$?
+        if [ $rc -eq 0 ]; then
+            note_server_pid
+            write_state
+            slv_log "started the Firebird server (guardian pid $GUARDIAN_PID) in $(slv_elapsed "$t0")s; state in $STATE"
+            return 0
+        fi
+        # rc 2: our own server refuses the password.
+        [ "$attempt" -eq 2 ] && break
+        slv_log "the server we started refuses the suite's SYSDBA password; fixing it"
+        stop_recorded
+        set_sysdba_password
+    done
+    stop_recorded || true
+    slv_die "the server still refuses the SYSDBA password after setting it: $SLV_FB_ANSWER"
+}
+
+# ---- stop -----------------------------------------------------------------
+
+# Stops the guardian recorded in the state file, and nothing else.
+stop_recorded() {
+    if ! read_state; then
+        slv_log "no server started by these scripts is recorded in $STATE; nothing to stop"
+        return 0
+    fi
+    if ! same_process "$GUARDIAN_PID" "$GUARDIAN_TICKS"; then
+        slv_log "the recorded guardian (pid $GUARDIAN_PID) is already gone"
+        rm -f "$STATE"
+        return 0
+    fi
+    slv_log "stopping the Firebird guardian (pid $GUARDIAN_PID)"
+    kill -TERM "$GUARDIAN_PID" 2>/dev/null || true
+    if ! wait_gone "$GUARDIAN_PID" "$STOP_TIMEOUT"; then
+        # The guardian waits for its server; a server that ignores SIGTERM
+        # is ended by force, but only the one our guardian runs.
+        if [ -n "$SERVER_PID" ] && same_process "$SERVER_PID" "$SERVER_TICKS"; then
+            slv_log "the server (pid $SERVER_PID) did not end within ${STOP_TIMEOUT}s; killing it"
+            kill -KILL "$SERVER_PID" 2>/dev/null || true
+        fi
+        if ! wait_gone "$GUARDIAN_PID" 10; then
+            slv_log "the guardian did not end; killing it"
+            kill -KILL "$GUARDIAN_PID" 2>/dev/null || true
+            wait_gone "$GUARDIAN_PID" 10 || slv_die "the guardian (pid $GUARDIAN_PID) does not end"
+        fi
+    fi
+    # The server normally ends with its guardian.
+    if [ -n "$SERVER_PID" ] && same_process "$SERVER_PID" "$SERVER_TICKS"; then
+        if ! wait_gone "$SERVER_PID" 10; then
+            slv_log "the server (pid $SERVER_PID) outlived its guardian; killing it"
+            kill -KILL "$SERVER_PID" 2>/dev/null || true
+            wait_gone "$SERVER_PID" 10 || slv_die "the server (pid $SERVER_PID) does not end"
+        fi
+    fi
+    rm -f "$STATE"
+    slv_log "the Firebird server started by these scripts is stopped"
+}
+
+# ---- status ---------------------------------------------------------------
+
+do_status() {
+    local rc=0 ours=""
+    if read_state && same_process "$GUARDIAN_PID" "$GUARDIAN_TICKS"; then
+        ours=" (started by these scripts, guardian pid $GUARDIAN_PID)"
+    fi
+    slv_fb_probe || rc=$?
+    case $rc in
+        0) echo "running on $(slv_service_address)$ours: $(printf '%s' "$SLV_FB_ANSWER" | head -n 1)" ;;
+        2) echo "running on $(slv_service_address)$ours, but it refuses the suite's SYSDBA password" ;;
+        *) echo "not answering on $(slv_service_address)$ours" ;;
+    esac
+    return $rc
+}
+
+case $ACTION in
+    start) do_start ;;
+    stop) stop_recorded ;;
+    status) do_status ;;
+    *) usage ;;
+esac

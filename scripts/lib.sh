@@ -1,0 +1,70 @@
+# Shared helpers of the scripts in this folder. Sourced, never run.
+# shellcheck shell=bash
+
+SLV_SCRIPTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+SLV_ROOT=$(cd "$SLV_SCRIPTS_DIR/.." && pwd)
+
+# The suite's fixed database account. The local server is set up with it.
+SLV_FB_USER=SYSDBA
+SLV_FB_PASSWORD='jwx+[]'
+SLV_FB_HOST=${SLV_FB_HOST:-127.0.0.1}
+# Port of the server these scripts start and check (the default one).
+SLV_FB_PORT=${SLV_FB_PORT:-3050}
+
+slv_log() { printf '[%s] %s\n' "$(basename "$0")" "$*" >&2; }
+slv_die() {
+    printf '[%s] ERROR: %s\n' "$(basename "$0")" "$*" >&2
+    exit 1
+}
+
+# Runs a command as root: directly when we are root, else through sudo.
+slv_as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo "$@"
+    else
+        slv_die "this step needs root rights and sudo is not installed: $*"
+    fi
+}
+
+# The service manager address of the local server.
+slv_service_address() {
+    if [ "$SLV_FB_PORT" = 3050 ]; then
+        printf '%s:service_mgr' "$SLV_FB_HOST"
+    else
+        printf '%s/%s:service_mgr' "$SLV_FB_HOST" "$SLV_FB_PORT"
+    fi
+}
+
+# Asks the server for its version with the suite's account.
+# Returns 0 when it answers, 2 when it answers but refuses the password,
+# 1 when nothing answers (or the tools are missing).
+# The text of the answer is left in SLV_FB_ANSWER.
+slv_fb_probe() {
+    SLV_FB_ANSWER=""
+    command -v fbsvcmgr >/dev/null 2>&1 || return 1
+    local out rc=0
+    out=$(env -u ISC_USER -u ISC_PASSWORD timeout 10 \
+        fbsvcmgr "$(slv_service_address)" -user "$SLV_FB_USER" -password "$SLV_FB_PASSWORD" \
+        info_server_version 2>&1) || rc=$?
+    SLV_FB_ANSWER=$out
+    if [ "$rc" -eq 0 ] && printf '%s' "$out" | grep -q 'Server version'; then
+        return 0
+    fi
+    if printf '%s' "$out" | grep -qiE 'user name and password|login|authentication'; then
+        return 2
+    fi
+    return 1
+}
+
+# Seconds since the epoch with fractions, for timings.
+slv_now() { date +%s.%N; }
+slv_elapsed() { awk -v a="$1" -v b="$(slv_now)" 'BEGIN { printf "%.0f", b - a }'; }
+
+# The build configuration shared by the run and test commands.
+slv_configure() {
+    local dir=$1
+    shift
+    cmake -S "$SLV_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+}
