@@ -1,0 +1,44 @@
+// Files and folders: existence, the read-only state, deletion, renaming,
+// folder listing and the process's current folder.
+//
+// On POSIX a file is "read-only" when none of its write permission bits is
+// set, the counterpart of the read-only attribute; clearing that state adds
+// the owner's write bit and keeps the other bits. "Plain files" are regular
+// files (a link counts as what it points to) whose names do not start with
+// "." (hidden); there are no system files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// A regular file exists under `path` (a folder does not count).
+bool FileExists(const std::string& path);
+// A folder exists under `path`.
+bool DirectoryExists(const std::string& path);
+
+// The file has no write permission bit at all.
+bool IsReadOnlyFile(const std::string& path);
+// Adds the owner's write bit, keeping the other bits. False on failure.
+bool ClearReadOnly(const std::string& path);
+
+// Deletes a file (not a folder). False on failure.
+bool RemoveFile(const std::string& path);
+
+// Renames a file or folder; fails (false) when `newPath` already exists.
+bool RenameFile(const std::string& oldPath, const std::string& newPath);
+
+// The names (without folder) of the plain files in `folder`, in the order the
+// system lists them. False when the folder cannot be read.
+bool ListPlainFiles(const std::string& folder, std::vector<std::string>& names);
+
+// The process's current folder (absolute, without a trailing "/" except for
+// the root), and changing it. ChangeCurrentFolder returns false on failure.
+std::string CurrentFolder();
+bool ChangeCurrentFolder(const std::string& folder);
+
+// The folder holding the running executable, ending in "/".
+std::string ExecutableFolder();
+
+} // namespace platform

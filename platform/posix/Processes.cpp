@@ -1,0 +1,104 @@
+// The process list from /proc and ending processes with SIGKILL.
+#include "platform/Processes.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+std::string ReadSmallFile(const std::string& path) {
+    std::string contents;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return contents;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        contents.append(buffer, static_cast<size_t>(n));
+        if (contents.size() > 65536)
+            break;
+    }
+    ::close(fd);
+    return contents;
+}
+
+std::string FileNamePart(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// The state letter of /proc/<pid>/stat: the first field after the command
+// name in parentheses (which may itself hold blanks and parentheses).
+char ProcessState(const std::string& procDir) {
+    const std::string stat = ReadSmallFile(procDir + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size())
+        return '?';
+    return stat[close + 2];
+}
+
+std::string ProgramFileName(const std::string& procDir) {
+    char target[4096];
+    const ssize_t n = ::readlink((procDir + "/exe").c_str(), target, sizeof target);
+    if (n > 0) {
+        std::string path(target, static_cast<size_t>(n));
+        constexpr std::string_view deleted = " (deleted)";
+        if (path.size() > deleted.size() &&
+            path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
+            path.resize(path.size() - deleted.size());
+        }
+        return FileNamePart(path);
+    }
+    const std::string cmdline = ReadSmallFile(procDir + "/cmdline");
+    const std::string first = cmdline.substr(0, cmdline.find('\0'));
+    if (!first.empty())
+        return FileNamePart(first);
+    std::string comm = ReadSmallFile(procDir + "/comm");
+    while (!comm.empty() && comm.back() == '\n')
+        comm.pop_back();
+    return comm;
+}
+
+} // namespace
+
+bool ListProcesses(std::vector<ProcessEntry>& entries) {
+    entries.clear();
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr)
+        return false;
+    while (const dirent* entry = ::readdir(proc)) {
+        const std::string_view name = entry->d_name;
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos)
+            continue;
+        const unsigned long pid = std::strtoul(entry->d_name, nullptr, 10);
+        if (pid > 0xFFFFFFFFUL)
+            continue;
+        const std::string dir = "/proc/" + std::string(name);
+        const char state = ProcessState(dir);
+        if (state == '?' || state == 'Z' || state == 'X')
+            continue; // gone, or ended and waiting to be reaped
+        entries.push_back({static_cast<std::uint32_t>(pid), ProgramFileName(dir)});
+    }
+    ::closedir(proc);
+    return true;
+}
+
+bool KillProcess(std::uint32_t processId) {
+    if (processId == 0 || processId > static_cast<std::uint32_t>(INT32_MAX))
+        return false; // 0 and "negative" ids would address process groups
+    return ::kill(static_cast<pid_t>(processId), SIGKILL) == 0;
+}
+
+} // namespace platform
