@@ -1,7 +1,11 @@
-// >>> NOTE TO THE APP-CORE ENGINEER (remove when you edit): your task text had a placeholder
-// >>> "APPCORE_API_PLACEHOLDER" where the agreed API belongs. It is in /tmp/appcore_api.txt and
-// >>> declared in these headers (Settings.h, RKSysUtils.h, ProcessOps.h, FileList.h, Shell.h).
 // Settings of the tool: Environment.ini in the tool's own folder.
+//
+// ReadIniValue returns the key's value (at most 254 bytes of it) with every
+// byte of code 32 or below cut from both ends; the stored text "Null" (in
+// exactly this spelling) reads as empty, and so do a missing file, section
+// or key. WriteIniValue stores the value, adding the file, the section or the
+// key when missing and keeping the rest of the file as it is; it returns
+// false when the file could not be written (read-only file or folder).
 #pragma once
 
 #include <string>
