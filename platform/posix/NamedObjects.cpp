@@ -48,7 +48,9 @@ struct ObjectHeader {
     uint32_t Reserved;
 };
 
-std::string ObjectPath(const std::string& name) { return "/" + name; }
+std::string ObjectPath(const std::string& name) {
+    return "/" + name;
+}
 
 [[noreturn]] void Fail(int code, const std::string& what, const std::string& name) {
     throw NamedObjectError(code, what + " \"" + name + "\"");
@@ -173,7 +175,9 @@ timespec ToTimespec(std::chrono::nanoseconds duration) {
 SharedMemoryBlock::SharedMemoryBlock(std::string name, void* data, size_t size)
     : FName(std::move(name)), FData(data), FSize(size) {}
 
-SharedMemoryBlock::~SharedMemoryBlock() { munmap(FData, FSize); }
+SharedMemoryBlock::~SharedMemoryBlock() {
+    munmap(FData, FSize);
+}
 
 std::unique_ptr<SharedMemoryBlock> SharedMemoryBlock::Create(const std::string& name, size_t size,
                                                              bool* alreadyExisted) {
@@ -210,7 +214,9 @@ struct NamedMutex::Shared {
 NamedMutex::NamedMutex(std::string name, Shared* shared)
     : FName(std::move(name)), FShared(shared) {}
 
-NamedMutex::~NamedMutex() { munmap(FShared, sizeof(Shared)); }
+NamedMutex::~NamedMutex() {
+    munmap(FShared, sizeof(Shared));
+}
 
 namespace {
 
@@ -277,7 +283,9 @@ NamedMutex::LockResult NamedMutex::Lock(int timeoutMs) {
     }
 }
 
-bool NamedMutex::Unlock() { return pthread_mutex_unlock(&FShared->Mutex) == 0; }
+bool NamedMutex::Unlock() {
+    return pthread_mutex_unlock(&FShared->Mutex) == 0;
+}
 
 // ---------------------------------------------------------------------------
 // NamedEvent
@@ -293,7 +301,9 @@ struct NamedEvent::Shared {
 NamedEvent::NamedEvent(std::string name, Shared* shared)
     : FName(std::move(name)), FShared(shared) {}
 
-NamedEvent::~NamedEvent() { munmap(FShared, sizeof(Shared)); }
+NamedEvent::~NamedEvent() {
+    munmap(FShared, sizeof(Shared));
+}
 
 std::unique_ptr<NamedEvent> NamedEvent::Create(const std::string& name, bool initiallySet) {
     Shared* shared = CreateOrOpenSynchronisation<Shared>(
@@ -313,9 +323,13 @@ void NamedEvent::Set() {
 #endif
 }
 
-void NamedEvent::Reset() { std::atomic_ref<uint32_t>(FShared->State).store(0); }
+void NamedEvent::Reset() {
+    std::atomic_ref<uint32_t>(FShared->State).store(0);
+}
 
-bool NamedEvent::IsSet() const { return std::atomic_ref<uint32_t>(FShared->State).load() != 0; }
+bool NamedEvent::IsSet() const {
+    return std::atomic_ref<uint32_t>(FShared->State).load() != 0;
+}
 
 bool NamedEvent::Wait(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
@@ -334,8 +348,8 @@ bool NamedEvent::Wait(int timeoutMs) {
         // Sleeps only while the word is still 0; a Set in between wakes it
         // or makes the call return at once.
         const timespec ts = ToTimespec(remaining);
-        syscall(SYS_futex, &FShared->State, FUTEX_WAIT, 0, timeoutMs < 0 ? nullptr : &ts,
-                nullptr, 0);
+        syscall(SYS_futex, &FShared->State, FUTEX_WAIT, 0, timeoutMs < 0 ? nullptr : &ts, nullptr,
+                0);
 #else
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 #endif
