@@ -1,0 +1,134 @@
+// The maintenance window: its controls, its start-up reading of
+// Environment.ini, the path choosers and the three commands. The window talks
+// to its widgets only through the interfaces of app/Widgets.h, so the same
+// logic runs under the Qt views and under the headless set of the tests.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Widgets.h"
+#include "client/Rtl.h"
+#include "services/IB_Services.h"
+
+namespace app {
+
+// The application's title: the caption of the standard error display.
+inline constexpr const char* ApplicationTitle = "Solvane Database Maintenance";
+
+// The text the standard error display shows for a message: a full stop is
+// appended when the last byte sorts after "." (so a text ending in a letter
+// or in a Korean syllable gets one).
+std::string ErrorDisplayText(const std::string& message);
+// The standard error display: an error-icon box with one OK button (flags
+// 16 through RKSys), titled ApplicationTitle.
+void ShowException(const std::exception& error);
+// The same for an error of unknown kind.
+void ShowUnknownException();
+
+// The file-open dialog of the window. Filter holds description|pattern pairs
+// separated by "|".
+class TOpenDialog {
+public:
+    std::string InitialDir;
+    std::string Filter;
+    std::string DefaultExt;
+    std::string FileName;
+    std::string Title;
+    bool HideReadOnly = true;
+    bool EnableSizing = true;
+    bool FileMustExist = false;
+
+    // Shows the dialog through the chooser; true and FileName set (with
+    // DefaultExt added to a name typed without extension) when confirmed.
+    bool Execute(IChoosers& choosers, IWidget* owner);
+
+    static std::vector<TFileFilter> ParseFilter(const std::string& filter);
+};
+
+class TmainForm : public rtl::TComponent {
+public:
+    // Creates the window and its controls through the host's factory, the
+    // backup service component, then runs FormCreate; an error in
+    // FormCreate goes to the standard error display and the window is made
+    // all the same.
+    TmainForm(rtl::TComponent* owner, const TFormHost& host);
+    ~TmainForm() override;
+
+    // --- events -----------------------------------------------------------
+    void FormCreate(IWidget* Sender);
+    void btnBackupDBClick(IWidget* Sender);
+    void btnRestoreDBClick(IWidget* Sender);
+    void btnChangeServerClick(IWidget* Sender);
+    void fbBackupClick(IWidget* Sender);
+    void txtBackupPathPropertiesButtonClick(IWidget* Sender, int AButtonIndex);
+    void txtDBFNPropertiesButtonClick(IWidget* Sender, int AButtonIndex);
+
+    // --- operations -------------------------------------------------------
+    // Restores the backup file chosen in lbBackupFN: beside the database file
+    // (AsServer false) or over it on the local server (AsServer true).
+    void RestoreDB(bool AsServer);
+    // The folder chooser. true and Folder (ending in "/") when the user
+    // confirmed a folder; false and an empty Folder otherwise.
+    bool SelectFolder(std::string& Folder, IWidget* OwnerWindow, const std::string& Title,
+                      const std::string& InitialFolder);
+
+    // Shows the window.
+    void Show() { FForm->Show(); }
+    // Paints the whole window now, without handling other events.
+    void Repaint() { FForm->Repaint(); }
+    IFormView& Form() { return *FForm; }
+
+    // Runs an event handler: an error it does not handle ends at the
+    // standard error display and the window stays usable.
+    static void RunEvent(const std::function<void()>& handler);
+
+    const std::string& DBSvrIP() const noexcept { return FDBSvrIP; }
+    const std::string& BackupPath() const noexcept { return FBackupPath; }
+
+    // --- the screen around the window -------------------------------------
+    IScreen& Screen() { return *FHost.Screen; }
+    IEventLoop& Events() { return *FHost.Events; }
+    IClock& Clock() { return *FHost.Clock; }
+    IChoosers& Choosers() { return *FHost.Choosers; }
+
+private:
+    TFormHost FHost;
+    // The window is made first and goes last: it holds the toolkit's widgets.
+    std::unique_ptr<IFormView> FForm;
+
+public:
+    // --- controls, in the order of the layout ------------------------------
+    std::unique_ptr<IGroupBox> gbMCDGSUP;
+    std::unique_ptr<ILabel> Label133;
+    std::unique_ptr<ILabel> Label1;
+    std::unique_ptr<IButtonEdit> txtDBFN;
+    std::unique_ptr<IButtonEdit> txtBackupPath;
+    std::unique_ptr<IButton> btnBackupDB;
+    std::unique_ptr<IMemo> Memo1;
+    std::unique_ptr<IProgressBar> PBar;
+    std::unique_ptr<IGroupBox> cxGroupBox1;
+    std::unique_ptr<ILabel> Label4;
+    std::unique_ptr<ILabel> Label5;
+    std::unique_ptr<ILabel> lbBackupFN;
+    std::unique_ptr<IFileList> fbBackup;
+    std::unique_ptr<IButton> btnRestoreDB;
+    std::unique_ptr<IButton> btnChangeServer;
+    std::unique_ptr<IMemo> Memo2;
+    std::unique_ptr<IProgressBar> PBar2;
+    // Owned by the window as a component; lives as long as the window.
+    fib::TpFIBBackupService* pFIBBackupService1 = nullptr;
+    TOpenDialog OpenDialog1;
+
+private:
+    void CreateControls();
+    void WireEvents();
+
+    std::string FDBSvrIP;
+    std::string FBackupPath;
+};
+
+} // namespace app
