@@ -1,0 +1,4 @@
+// Backup and restore through the real server's service manager.
+#include <gtest/gtest.h>
+
+#include "testsupport/FbTestEnv.h"
