@@ -207,7 +207,12 @@ std::string FormatMessage(const std::string& format, std::initializer_list<FmtAr
                 }
             } else if (kind == 'd') {
                 const long long value = ArgAsInteger(*arg);
-                piece = std::to_string(value < 0 ? -value : value);
+                // The magnitude in unsigned arithmetic: the lowest value has no
+                // positive counterpart.
+                const unsigned long long magnitude =
+                    value < 0 ? 0ULL - static_cast<unsigned long long>(value)
+                              : static_cast<unsigned long long>(value);
+                piece = std::to_string(magnitude);
                 if (precision > 0 && piece.size() < static_cast<size_t>(precision)) {
                     piece.insert(0, static_cast<size_t>(precision) - piece.size(), '0');
                 }

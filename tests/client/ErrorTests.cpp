@@ -3,6 +3,7 @@
 // stand-in library whose error entries return scripted texts).
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <set>
 #include <thread>
 
@@ -163,6 +164,8 @@ TEST(FormatMessage, PlaceholdersWithoutArgumentsComeOutEmptyAndPercentStays) {
     EXPECT_EQ(fib::FormatMessage("%d", {std::string("12")}), "12");
     EXPECT_EQ(fib::FormatMessage("%s", {12LL}), "12");
     EXPECT_EQ(fib::FormatMessage("%.8x", {0LL}), "00000000");
+    EXPECT_EQ(fib::FormatMessage("%d", {std::numeric_limits<long long>::min()}),
+              "-9223372036854775808");
 }
 
 TEST(ClientError, StatusCodeIsEntryOneOfTheThreadsVector) {
