@@ -57,8 +57,9 @@ bool Match(std::string_view name, std::string_view mask) {
 }
 
 bool LessIgnoringCase(const std::string& a, const std::string& b) {
-    const std::string ua = rtl::UpperCaseAscii(a);
-    const std::string ub = rtl::UpperCaseAscii(b);
+    // Folded to lower case, so that "_" and the like sort before letters.
+    const std::string ua = rtl::LowerCaseAscii(a);
+    const std::string ub = rtl::LowerCaseAscii(b);
     return ua != ub ? ua < ub : a < b;
 }
 

@@ -310,20 +310,39 @@ std::optional<std::string> ProfileStore(const std::string& contents, const std::
     size_t header = 0;
     size_t end = 0;
     if (FindSection(parsed, sectionName, header, end)) {
-        size_t lastContent = header;
         for (size_t i = header + 1; i < end; ++i) {
             Line& line = parsed.Lines[i];
             const Classified c = Classify(line.Text);
-            if (c.LineKind == Kind::Key && SameName(c.Name, keyName)) {
-                // Keep everything up to and including the "=" as it is.
-                const size_t eq = line.Text.find('=');
-                line.Text = line.Text.substr(0, eq + 1) + value;
-                return Join(parsed);
+            if (c.LineKind != Kind::Key || !SameName(c.Name, keyName))
+                continue;
+            // Only the value's own bytes change; the name, the "=" and the
+            // blanks around the value stay as they are.
+            const size_t eq = line.Text.find('=');
+            size_t first = eq + 1;
+            size_t last = line.Text.size();
+            while (last > first && IsBlank(line.Text[last - 1]))
+                --last;
+            while (first < last && IsBlank(line.Text[first]))
+                ++first;
+            if (first == last) {
+                first = eq + 1;
+                last = line.Text.size();
             }
-            if (c.LineKind != Kind::Blank && c.LineKind != Kind::Comment)
-                lastContent = i;
+            line.Text.replace(first, last - first, value);
+            return Join(parsed);
         }
-        insertAfter(lastContent, newKeyLine);
+        // A new key goes behind the section's last line, leaving the blank
+        // lines before the next section, and the comments right above its
+        // header, where they are.
+        size_t after = end;
+        if (end < parsed.Lines.size()) {
+            while (after - 1 > header &&
+                   Classify(parsed.Lines[after - 1].Text).LineKind == Kind::Comment)
+                --after;
+        }
+        while (after - 1 > header && Classify(parsed.Lines[after - 1].Text).LineKind == Kind::Blank)
+            --after;
+        insertAfter(after - 1, newKeyLine);
         return Join(parsed);
     }
 
