@@ -193,10 +193,13 @@ void TmainForm::CreateControls() {
     cxGroupBox1 =
         f.CreateGroupBox(nullptr, Def("cxGroupBox1", {9, 180, 555, 239}, "백업위치의 파일들"));
     IWidget* gb2 = cxGroupBox1.get();
-    Label4 = f.CreateLabel(gb2, Def("Label4", {17, 21, 332, 28},
-                                    "[DB복원]을 클릭하면 선택한 백업파일로 \r\n"
-                                    "기존 DB파일 위치에 복원파일을 만듭니다. (DB파일 이름 + "
-                                    "'복원'.fdb)"));
+    TControlDef label4 = Def("Label4", {17, 21, 332, 28},
+                             "[DB복원]을 클릭하면 선택한 백업파일로 \r\n"
+                             "기존 DB파일 위치에 복원파일을 만듭니다. (DB파일 이름 + '복원'.fdb)");
+    // Its second line needs more than 332 pixels in most Korean fonts; it may
+    // take the width of the label below it.
+    label4.MaxAutoWidth = 432;
+    Label4 = f.CreateLabel(gb2, label4);
     Label5 = f.CreateLabel(gb2, Red(Def("Label5", {17, 54, 432, 36},
                                         "[서버로만들기]를 클릭하면 선택한 파일을 복원하여 \r\n"
                                         "DB 파일로 사용하고 이 PC를 서버로 만듭니다")));

@@ -52,6 +52,9 @@ struct TControlDef {
     bool WordWrap = false;
     bool Flat = false;
     TButtonPicture Picture = TButtonPicture::None;
+    // Label: widen up to this width when the text needs more room in the
+    // front end's font (0: keep the width).
+    int MaxAutoWidth = 0;
     int ItemHeight = 0; // file list
     int Min = 0;        // progress bar
     int Max = 0;        // progress bar

@@ -1,0 +1,712 @@
+// The Qt front end of the maintenance window.
+#include "gui/QtViews.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QThread>
+#include <QToolButton>
+
+#include "app/RKSysUtils.h"
+
+namespace gui {
+
+namespace {
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+std::string S(const QString& text) {
+    return text.toStdString();
+}
+
+// Captions keep their "\r\n" line breaks; Qt shows "\n".
+QString DisplayText(const std::string& caption) {
+    QString text = Q(caption);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+QColor ToQColor(app::TColor color) {
+    return QColor(color.Red, color.Green, color.Blue);
+}
+
+void ApplyDef(QWidget* widget, const app::TControlDef& def) {
+    widget->setObjectName(Q(def.Name));
+    widget->setGeometry(def.Bounds.Left, def.Bounds.Top, def.Bounds.Width, def.Bounds.Height);
+    if (def.HasFontColor) {
+        QPalette palette = widget->palette();
+        const QColor color = ToQColor(def.FontColor);
+        palette.setColor(QPalette::WindowText, color);
+        palette.setColor(QPalette::ButtonText, color);
+        palette.setColor(QPalette::Text, color);
+        widget->setPalette(palette);
+    }
+    widget->setVisible(def.Visible);
+}
+
+// What every adapter knows: its interface name and its Qt widget. The
+// adapters are QObjects themselves so that their signal connections end with
+// them.
+class TQtWidgetBase : public QObject {
+public:
+    explicit TQtWidgetBase(std::string name) : FName(std::move(name)) {}
+    virtual QWidget* Widget() const = 0;
+
+protected:
+    std::string FName;
+};
+
+template <typename Interface, typename QtWidget>
+class TQtAdapter : public Interface, public TQtWidgetBase {
+public:
+    TQtAdapter(QtWidget* widget, const app::TControlDef& def)
+        : TQtWidgetBase(def.Name), FWidget(widget) {
+        ApplyDef(widget, def);
+        // The widget may go before its adapter (with its window).
+        connect(widget, &QObject::destroyed, this, [this] { FWidget = nullptr; });
+    }
+    const std::string& Name() const override { return FName; }
+    bool Visible() const override { return FWidget != nullptr && !FWidget->isHidden(); }
+    void SetVisible(bool value) override {
+        if (FWidget != nullptr) {
+            FWidget->setVisible(value);
+        }
+    }
+    void Repaint() override {
+        if (FWidget != nullptr) {
+            FWidget->repaint();
+        }
+    }
+    QWidget* Widget() const override { return FWidget; }
+    QtWidget* W() const { return FWidget; }
+
+protected:
+    QtWidget* FWidget = nullptr;
+};
+
+QWidget* ParentWidget(app::IWidget* parent) {
+    return TQtHost::QtWidget(parent);
+}
+
+// --- the window ----------------------------------------------------------------
+
+class TQtForm : public TQtAdapter<app::IFormView, QWidget> {
+public:
+    TQtForm(std::unique_ptr<QWidget> window, const app::TControlDef& def)
+        : TQtAdapter(window.get(), Hidden(def)), FOwned(std::move(window)) {
+        QWidget* w = FOwned.get();
+        w->setWindowTitle(Q(def.Caption));
+        // Bounds.Left/Top place the window's frame on the screen; the size is
+        // the client area, fixed.
+        w->setGeometry(0, 0, def.Bounds.Width, def.Bounds.Height);
+        w->setFixedSize(def.Bounds.Width, def.Bounds.Height);
+        w->move(def.Bounds.Left, def.Bounds.Top);
+    }
+    ~TQtForm() override {
+        // The window goes with its controls; the adapters of the controls
+        // are gone already.
+        FOwned.reset();
+    }
+    std::string Caption() const override { return S(FOwned->windowTitle()); }
+    void SetTabOrder(const std::vector<app::IWidget*>& order) override {
+        QWidget* previous = nullptr;
+        for (app::IWidget* item : order) {
+            QWidget* current = TQtHost::QtWidget(item);
+            if (current == nullptr) {
+                continue;
+            }
+            if (previous != nullptr) {
+                QWidget::setTabOrder(previous, current);
+            }
+            previous = current;
+        }
+    }
+
+private:
+    static app::TControlDef Hidden(app::TControlDef def) {
+        def.Visible = false; // shown by TmainForm::Show
+        return def;
+    }
+    std::unique_ptr<QWidget> FOwned;
+};
+
+// --- group box, label -----------------------------------------------------------------
+
+class TQtGroupBox : public TQtAdapter<app::IGroupBox, QGroupBox> {
+public:
+    TQtGroupBox(QWidget* parent, const app::TControlDef& def)
+        : TQtAdapter(new QGroupBox(DisplayText(def.Caption), parent), def), FCaption(def.Caption) {}
+    const std::string& Caption() const override { return FCaption; }
+
+private:
+    std::string FCaption;
+};
+
+class TQtLabel : public TQtAdapter<app::ILabel, QLabel> {
+public:
+    TQtLabel(QWidget* parent, const app::TControlDef& def)
+        : TQtAdapter(new QLabel(parent), def), FCaption(def.Caption), FWidth(def.Bounds.Width),
+          FMaxAutoWidth(def.MaxAutoWidth) {
+        W()->setTextFormat(Qt::PlainText);
+        W()->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        W()->setWordWrap(def.WordWrap);
+        W()->setText(DisplayText(FCaption));
+        Fit();
+    }
+    const std::string& Caption() const override { return FCaption; }
+    void SetCaption(const std::string& value) override {
+        FCaption = value;
+        if (FWidget != nullptr) {
+            W()->setText(DisplayText(value));
+            Fit();
+        }
+    }
+
+private:
+    // Widens the label, within its limit, when its text needs more room.
+    void Fit() {
+        if (FMaxAutoWidth <= FWidth) {
+            return;
+        }
+        const int needed = W()->sizeHint().width();
+        W()->resize(std::clamp(needed, FWidth, FMaxAutoWidth), W()->height());
+    }
+    std::string FCaption;
+    int FWidth = 0;
+    int FMaxAutoWidth = 0;
+};
+
+// --- text box with ellipsis button -----------------------------------------------------
+
+class TQtButtonEdit : public TQtAdapter<app::IButtonEdit, QLineEdit> {
+public:
+    TQtButtonEdit(QWidget* parent, const app::TControlDef& def)
+        : TQtAdapter(new QLineEdit(parent), def) {
+        QLineEdit* edit = W();
+        edit->setText(Q(def.Caption));
+        auto* button = new QToolButton(edit);
+        button->setObjectName(Q(def.Name + "Button"));
+        button->setText(QStringLiteral("..."));
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setCursor(Qt::ArrowCursor);
+        const int side = def.Bounds.Height - 4;
+        const int width = side + 2;
+        button->setGeometry(def.Bounds.Width - width - 2, 2, width, side);
+        edit->setTextMargins(0, 0, width + 2, 0);
+        connect(button, &QToolButton::clicked, this, [this] { ClickButton(0); });
+        // The focused box takes the light yellow background.
+        FNormal = edit->palette();
+        FFocused = FNormal;
+        FFocused.setColor(QPalette::Base, ToQColor(app::FocusedEditColor));
+        edit->installEventFilter(this);
+    }
+    std::string Text() const override { return FWidget ? S(W()->text()) : std::string(); }
+    void SetText(const std::string& value) override {
+        if (FWidget != nullptr) {
+            W()->setText(Q(value));
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == FWidget) {
+            if (event->type() == QEvent::FocusIn) {
+                W()->setPalette(FFocused);
+            } else if (event->type() == QEvent::FocusOut) {
+                W()->setPalette(FNormal);
+            }
+        }
+        return false;
+    }
+
+private:
+    QPalette FNormal;
+    QPalette FFocused;
+};
+
+// --- push button -----------------------------------------------------------------------
+
+QIcon Picture(app::TButtonPicture picture, QStyle* style) {
+    switch (picture) {
+    case app::TButtonPicture::Backup:
+        return style->standardIcon(QStyle::SP_DialogSaveButton);
+    case app::TButtonPicture::Restore:
+        return style->standardIcon(QStyle::SP_BrowserReload);
+    case app::TButtonPicture::None:
+        break;
+    }
+    return {};
+}
+
+class TQtButton : public TQtAdapter<app::IButton, QPushButton> {
+public:
+    TQtButton(QWidget* parent, const app::TControlDef& def)
+        : TQtAdapter(new QPushButton(parent), def), FCaption(def.Caption) {
+        QPushButton* button = W();
+        button->setText(DisplayText(def.Caption));
+        button->setAutoDefault(false);
+        if (def.Picture != app::TButtonPicture::None) {
+            button->setIcon(Picture(def.Picture, button->style()));
+            button->setIconSize(QSize(16, 16));
+        }
+        connect(button, &QPushButton::clicked, this, [this] { Click(); });
+    }
+    const std::string& Caption() const override { return FCaption; }
+    void SetCaption(const std::string& value) override {
+        FCaption = value;
+        if (FWidget != nullptr) {
+            W()->setText(DisplayText(value));
+        }
+    }
+    bool Enabled() const override { return FWidget != nullptr && W()->isEnabled(); }
+    void SetEnabled(bool value) override {
+        if (FWidget != nullptr) {
+            W()->setEnabled(value);
+        }
+    }
+
+private:
+    std::string FCaption;
+};
+
+// --- multi-line text box ---------------------------------------------------------------
+
+class TQtMemo : public TQtAdapter<app::IMemo, QPlainTextEdit> {
+public:
+    TQtMemo(QWidget* parent, const app::TControlDef& def)
+        : TQtAdapter(new QPlainTextEdit(parent), def) {
+        QPlainTextEdit* edit = W();
+        edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        edit->setFrameStyle(QFrame::Box | QFrame::Plain); // flat, no bevel
+        edit->setLineWidth(1);
+        edit->setTabChangesFocus(true);
+    }
+    void Clear() override {
+        if (FWidget != nullptr) {
+            W()->clear();
+        }
+        FHasLines = false;
+    }
+    std::vector<std::string> Lines() const override {
+        std::vector<std::string> lines;
+        if (FWidget == nullptr || (!FHasLines && W()->document()->isEmpty())) {
+            return lines;
+        }
+        for (QTextBlock block = W()->document()->begin(); block.isValid(); block = block.next()) {
+            lines.push_back(S(block.text()));
+        }
+        return lines;
+    }
+    void Repaint() override {
+        if (FWidget != nullptr) {
+            W()->repaint();
+            W()->viewport()->repaint();
+        }
+    }
+
+protected:
+    void AppendLines(const std::vector<std::string>& lines) override {
+        if (FWidget == nullptr) {
+            return;
+        }
+        QTextCursor cursor(W()->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.beginEditBlock();
+        for (const std::string& line : lines) {
+            // The first line of an empty box goes into its one empty block.
+            if (FHasLines || !W()->document()->isEmpty()) {
+                cursor.insertBlock();
+            }
+            cursor.insertText(Q(line));
+            FHasLines = true;
+        }
+        cursor.endEditBlock();
+        W()->setTextCursor(cursor);
+        W()->ensureCursorVisible();
+    }
+
+private:
+    bool FHasLines = false;
+};
+
+// --- progress bar ---------------------------------------------------------------------
+
+class TQtProgressBar : public TQtAdapter<app::IProgressBar, QProgressBar> {
+public:
+    TQtProgressBar(QWidget* parent, const app::TControlDef& def)
+        : TQtAdapter(new QProgressBar(parent), def) {
+        W()->setRange(app::IProgressBar::Min, app::IProgressBar::Max);
+        W()->setTextVisible(false);
+        W()->setValue(Position());
+    }
+
+protected:
+    void PositionChanged() override {
+        if (FWidget != nullptr) {
+            W()->setValue(Position());
+        }
+    }
+};
+
+// --- file list ------------------------------------------------------------------------
+
+class TQtFileList : public TQtAdapter<app::IFileList, QListWidget> {
+public:
+    TQtFileList(QWidget* parent, const app::TControlDef& def)
+        : TQtAdapter(new QListWidget(parent), def), FItemHeight(def.ItemHeight) {
+        QListWidget* list = W();
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setUniformItemSizes(true);
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        connect(list, &QListWidget::itemSelectionChanged, this, [this] {
+            const QList<QListWidgetItem*> selected = W()->selectedItems();
+            UserSelected(selected.isEmpty() ? -1 : W()->row(selected.first()));
+        });
+        ItemsChanged();
+    }
+
+protected:
+    void ItemsChanged() override {
+        if (FWidget == nullptr) {
+            return;
+        }
+        QListWidget* list = W();
+        const QSignalBlocker blocker(list);
+        list->clear();
+        for (const std::string& name : Items()) {
+            auto* item = new QListWidgetItem(Q(name), list);
+            if (FItemHeight > 0) {
+                item->setSizeHint(QSize(0, FItemHeight));
+            }
+        }
+        ShowSelection(list);
+    }
+    void SelectionShown() override {
+        if (FWidget != nullptr) {
+            const QSignalBlocker blocker(W());
+            ShowSelection(W());
+        }
+    }
+
+private:
+    void ShowSelection(QListWidget* list) {
+        const int index = ItemIndex();
+        if (index >= 0) {
+            list->setCurrentRow(index);
+        } else {
+            list->clearSelection();
+            list->setCurrentRow(-1);
+        }
+    }
+    int FItemHeight = 0;
+};
+
+// The top-level window: button-face background, fixed border with system
+// menu and minimise box.
+std::unique_ptr<QWidget> MakeWindow(const app::TControlDef& def) {
+    auto window = std::make_unique<QWidget>(
+        nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                     Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                     Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    window->setObjectName(Q(def.Name));
+    window->setFont(WindowFont());
+    window->setBackgroundRole(QPalette::Button);
+    window->setAutoFillBackground(true);
+    window->setWindowIcon(window->style()->standardIcon(QStyle::SP_DriveHDIcon));
+    return window;
+}
+
+} // namespace
+
+QFont WindowFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("NanumGothic"),
+                      QStringLiteral("NanumBarunGothic")});
+    font.setPixelSize(12);
+    return font;
+}
+
+// --- the host -----------------------------------------------------------------------------
+
+TQtHost::TQtHost() : ExecDialog([](QFileDialog& dialog) { return dialog.exec(); }) {}
+
+TQtHost::~TQtHost() {
+    while (FCursor != app::TCursor::Default) {
+        SetCursor(app::TCursor::Default);
+    }
+}
+
+app::TFormHost TQtHost::Host() {
+    app::TFormHost host;
+    host.Widgets = this;
+    host.Choosers = this;
+    host.Screen = this;
+    host.Events = this;
+    host.Clock = this;
+    return host;
+}
+
+QWidget* TQtHost::QtWidget(app::IWidget* widget) {
+    auto* adapter = dynamic_cast<TQtWidgetBase*>(widget);
+    return adapter == nullptr ? nullptr : adapter->Widget();
+}
+
+std::unique_ptr<app::IFormView> TQtHost::CreateForm(const app::TControlDef& def) {
+    std::unique_ptr<QWidget> window = MakeWindow(def);
+    FWindow = window.get();
+    return std::make_unique<TQtForm>(std::move(window), def);
+}
+
+namespace {
+QWidget* ParentOrWindow(app::IWidget* parent, QWidget* window) {
+    QWidget* widget = ParentWidget(parent);
+    return widget != nullptr ? widget : window;
+}
+} // namespace
+
+std::unique_ptr<app::IGroupBox> TQtHost::CreateGroupBox(app::IWidget* parent,
+                                                        const app::TControlDef& def) {
+    return std::make_unique<TQtGroupBox>(ParentOrWindow(parent, FWindow), def);
+}
+
+std::unique_ptr<app::ILabel> TQtHost::CreateLabel(app::IWidget* parent,
+                                                  const app::TControlDef& def) {
+    return std::make_unique<TQtLabel>(ParentOrWindow(parent, FWindow), def);
+}
+
+std::unique_ptr<app::IButtonEdit> TQtHost::CreateButtonEdit(app::IWidget* parent,
+                                                            const app::TControlDef& def) {
+    return std::make_unique<TQtButtonEdit>(ParentOrWindow(parent, FWindow), def);
+}
+
+std::unique_ptr<app::IButton> TQtHost::CreateButton(app::IWidget* parent,
+                                                    const app::TControlDef& def) {
+    return std::make_unique<TQtButton>(ParentOrWindow(parent, FWindow), def);
+}
+
+std::unique_ptr<app::IMemo> TQtHost::CreateMemo(app::IWidget* parent, const app::TControlDef& def) {
+    return std::make_unique<TQtMemo>(ParentOrWindow(parent, FWindow), def);
+}
+
+std::unique_ptr<app::IProgressBar> TQtHost::CreateProgressBar(app::IWidget* parent,
+                                                              const app::TControlDef& def) {
+    return std::make_unique<TQtProgressBar>(ParentOrWindow(parent, FWindow), def);
+}
+
+std::unique_ptr<app::IFileList> TQtHost::CreateFileList(app::IWidget* parent,
+                                                        const app::TControlDef& def) {
+    return std::make_unique<TQtFileList>(ParentOrWindow(parent, FWindow), def);
+}
+
+// --- choosers ------------------------------------------------------------------------------
+
+namespace {
+
+QWidget* DialogOwner(app::IWidget* owner, QWidget* window) {
+    QWidget* widget = TQtHost::QtWidget(owner);
+    return widget != nullptr ? widget->window() : window;
+}
+
+// "Description (pattern)" the way Qt reads a name filter; a description that
+// already ends in its pattern is shown as it is.
+QString NameFilter(const app::TFileFilter& filter) {
+    QString pattern = Q(filter.Pattern);
+    pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+    const QString description = Q(filter.Description);
+    if (description.endsWith(QLatin1Char('(') + pattern + QLatin1Char(')'))) {
+        return description;
+    }
+    return description + QStringLiteral(" (") + pattern + QLatin1Char(')');
+}
+
+} // namespace
+
+bool TQtHost::BrowseForFolder(const app::TFolderBrowseRequest& request, std::string& folder) {
+    folder.clear();
+    QFileDialog dialog(DialogOwner(request.Owner, FWindow), Q(request.Title));
+    dialog.setObjectName(QStringLiteral("FolderBrowser"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    // Without a folder in the box the browser starts at the top of the file
+    // system, nothing chosen.
+    dialog.setDirectory(request.InitialFolder.empty() ? QDir::rootPath()
+                                                      : Q(request.InitialFolder));
+    if (ExecDialog(dialog) != QDialog::Accepted) {
+        return false;
+    }
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty()) {
+        return false;
+    }
+    folder = S(chosen.first());
+    return true;
+}
+
+bool TQtHost::ExecuteOpenDialog(const app::TOpenDialogRequest& request, std::string& fileName) {
+    fileName.clear();
+    QFileDialog dialog(DialogOwner(request.Owner, FWindow), Q(request.Title));
+    dialog.setObjectName(QStringLiteral("OpenDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // A typed name that does not exist is taken as well, unless asked.
+    dialog.setFileMode(request.FileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setSizeGripEnabled(request.EnableSizing);
+    QStringList filters;
+    for (const app::TFileFilter& filter : request.Filters) {
+        filters << NameFilter(filter);
+    }
+    if (!filters.isEmpty()) {
+        dialog.setNameFilters(filters);
+    }
+    QString suffix = Q(request.DefaultExt);
+    if (suffix.startsWith(QLatin1Char('.'))) {
+        suffix.remove(0, 1);
+    }
+    dialog.setDefaultSuffix(suffix);
+    if (!request.InitialDir.empty()) {
+        dialog.setDirectory(Q(request.InitialDir));
+    }
+    if (ExecDialog(dialog) != QDialog::Accepted) {
+        return false;
+    }
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty()) {
+        return false;
+    }
+    fileName = S(chosen.first());
+    return true;
+}
+
+// --- busy pointer, event loop ------------------------------------------------------------------
+
+void TQtHost::SetCursor(app::TCursor value) {
+    if (value == FCursor) {
+        return;
+    }
+    if (value == app::TCursor::HourGlass) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+    FCursor = value;
+}
+
+void TQtHost::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
+
+void TQtHost::Sleep(int milliseconds) {
+    if (milliseconds > 0) {
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
+    }
+}
+
+// --- message box --------------------------------------------------------------------------------
+
+int ShowQtMessageBox(const std::string& text, const std::string& caption, int flags) {
+    const QPointer<QWidget> active = QApplication::activeWindow();
+    const QPointer<QWidget> focus = QApplication::focusWidget();
+
+    QMessageBox box;
+    box.setObjectName(QStringLiteral("MessageBox"));
+    box.setWindowTitle(Q(caption));
+    box.setText(Q(text));
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    switch (flags & 0xF0) {
+    case 0x10:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case 0x20:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case 0x30:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case 0x40:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        break;
+    }
+    struct TButtonCode {
+        QMessageBox::StandardButton Button;
+        int Code;
+    };
+    std::vector<TButtonCode> buttons;
+    switch (flags & 0x0F) {
+    case 1:
+        buttons = {{QMessageBox::Ok, 1}, {QMessageBox::Cancel, 2}};
+        break;
+    case 2:
+        buttons = {{QMessageBox::Abort, 3}, {QMessageBox::Retry, 4}, {QMessageBox::Ignore, 5}};
+        break;
+    case 3:
+        buttons = {{QMessageBox::Yes, 6}, {QMessageBox::No, 7}, {QMessageBox::Cancel, 2}};
+        break;
+    case 4:
+        buttons = {{QMessageBox::Yes, 6}, {QMessageBox::No, 7}};
+        break;
+    case 5:
+        buttons = {{QMessageBox::Retry, 4}, {QMessageBox::Cancel, 2}};
+        break;
+    default:
+        buttons = {{QMessageBox::Ok, 1}};
+        break;
+    }
+    QMessageBox::StandardButtons standard;
+    for (const TButtonCode& b : buttons) {
+        standard |= b.Button;
+    }
+    box.setStandardButtons(standard);
+    box.setDefaultButton(buttons.front().Button);
+
+    box.exec();
+    int code = 0;
+    const QAbstractButton* clicked = box.clickedButton();
+    for (const TButtonCode& b : buttons) {
+        if (clicked != nullptr && clicked == box.button(b.Button)) {
+            code = b.Code;
+        }
+    }
+
+    if (active != nullptr) {
+        active->activateWindow();
+    }
+    if (focus != nullptr) {
+        focus->setFocus();
+    }
+    return code;
+}
+
+void InstallQtMessageBoxPresenter() {
+    app::SetMessageBoxPresenter(&ShowQtMessageBox);
+}
+
+} // namespace gui

@@ -1,0 +1,97 @@
+// Solvane Database Maintenance: start-up of the process.
+#include <QApplication>
+#include <QEvent>
+#include <QFont>
+#include <QLibraryInfo>
+#include <QTimer>
+#include <QTranslator>
+#include <QWidget>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "app/MainForm.h"
+#include "app/RKSysUtils.h"
+#include "gui/QtViews.h"
+
+namespace {
+
+bool HasEnv(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// With SLV_BENCH_FIRST_PAINT set, the window reports the moment its first
+// paint is done (CLOCK_MONOTONIC, nanoseconds) on stdout and the process
+// ends: the start-up benchmark reads it.
+class TFirstPaintProbe : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !FSeen) {
+            FSeen = true;
+            QTimer::singleShot(0, qApp, [] {
+                timespec now{};
+                clock_gettime(CLOCK_MONOTONIC, &now);
+                std::printf("first-paint-ns %lld\n",
+                            static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+                std::fflush(stdout);
+                QApplication::quit();
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool FSeen = false;
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // File names with non-ASCII characters reach the client library in the
+    // user's locale.
+    std::setlocale(LC_ALL, "");
+
+    if (!HasEnv("DISPLAY") && !HasEnv("WAYLAND_DISPLAY") && !HasEnv("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr,
+                     "No display found: neither DISPLAY nor WAYLAND_DISPLAY is set. Start the "
+                     "tool in a desktop session, or set QT_QPA_PLATFORM (for example "
+                     "QT_QPA_PLATFORM=offscreen).\n");
+        return 2;
+    }
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(app::ApplicationTitle));
+    QApplication::setFont(gui::WindowFont());
+
+    // Korean texts in Qt's own dialogs and message boxes.
+    QTranslator translator;
+    if (translator.load(QStringLiteral("qtbase_ko"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&translator);
+    }
+
+    gui::InstallQtMessageBoxPresenter();
+    int result = 0;
+    {
+        gui::TQtHost host;
+        // The window belongs to an application component, as its service
+        // component belongs to the window.
+        rtl::TComponent owner(nullptr);
+        auto* mainForm = new app::TmainForm(&owner, host.Host());
+
+        TFirstPaintProbe probe;
+        if (HasEnv("SLV_BENCH_FIRST_PAINT")) {
+            host.Window()->installEventFilter(&probe);
+        }
+        mainForm->Show();
+        result = QApplication::exec();
+    } // the window and its components go here
+    app::SetMessageBoxPresenter(nullptr);
+    return result;
+}
