@@ -70,7 +70,9 @@ public:
     // --- operations -------------------------------------------------------
     // Restores the backup file chosen in lbBackupFN: beside the database file
     // (AsServer false) or over it on the local server (AsServer true).
-    void RestoreDB(bool AsServer);
+    // True when the backup was restored completely; false when the routine
+    // stopped at one of its messages (shown already). Server errors raise.
+    bool RestoreDB(bool AsServer);
     // The folder chooser. true and Folder (ending in "/") when the user
     // confirmed a folder; false and an empty Folder otherwise.
     bool SelectFolder(std::string& Folder, IWidget* OwnerWindow, const std::string& Title,

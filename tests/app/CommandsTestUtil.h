@@ -1,0 +1,240 @@
+// Shared ground of the command tests: a window on headless widgets (or on
+// any other front end), its tool folder and settings file, the message boxes
+// answered by the test, a demo database on the real server copied fresh for
+// each test, and child processes ended by their id.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <deque>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/HeadlessWidgets.h"
+#include "app/MainForm.h"
+#include "app/RKSysUtils.h"
+#include "app/Settings.h"
+#include "testsupport/FbTestEnv.h"
+
+extern char** environ;
+
+namespace cmdtest {
+
+namespace fs = std::filesystem;
+
+struct TShownBox {
+    std::string Text;
+    std::string Caption;
+    int Flags = 0;
+};
+
+inline std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// File names in the process's locale (UTF-8), for paths in Korean.
+inline void UseUtf8Locale() {
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+    std::setlocale(LC_ALL, "");
+}
+
+// A folder the server's own user may read and write.
+inline std::string OpenFolder(const std::string& path) {
+    fs::create_directories(path);
+    ::chmod(path.c_str(), 0777);
+    return path;
+}
+
+inline void CopyForServer(const std::string& from, const std::string& to) {
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    ::chmod(to.c_str(), 0666);
+}
+
+// The lines of a memo that contain a text.
+inline bool AnyLineContains(const std::vector<std::string>& lines, const std::string& text) {
+    for (const auto& line : lines) {
+        if (line.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A pristine demo database and its fingerprint, made once per test program.
+struct TDemo {
+    std::string Folder;
+    std::string Database;
+    std::string Fingerprint;
+};
+
+inline const TDemo& Demo(int rows = 3000) {
+    static TDemo demo;
+    if (demo.Database.empty()) {
+        demo.Folder = slvtest::MakeTempDir("commands-demo");
+        demo.Database = demo.Folder + "/demo.fdb";
+        slvtest::CreateDemoDatabase(demo.Database, rows);
+        demo.Fingerprint = slvtest::DatabaseFingerprint(demo.Database);
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(Demo().Folder, ignored);
+        });
+    }
+    return demo;
+}
+
+// A child process ended by its id and reaped, whatever the test did.
+class TChild {
+public:
+    TChild(const std::string& program, const std::vector<std::string>& args, int stdinFd = -1) {
+        std::vector<std::string> text{program};
+        text.insert(text.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : text) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (stdinFd >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
+        }
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (::posix_spawn(&FPid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+            FPid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~TChild() { End(); }
+    TChild(const TChild&) = delete;
+    TChild& operator=(const TChild&) = delete;
+
+    pid_t Pid() const { return FPid; }
+    bool Running() const {
+        if (FPid <= 0 || FReaped) {
+            return false;
+        }
+        const std::string stat = ReadText("/proc/" + std::to_string(FPid) + "/stat");
+        const size_t close = stat.rfind(')');
+        return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+    }
+    void End() {
+        if (FPid > 0 && !FReaped) {
+            ::kill(FPid, SIGKILL);
+            int status = 0;
+            ::waitpid(FPid, &status, 0);
+            FReaped = true;
+        }
+    }
+
+private:
+    pid_t FPid = -1;
+    bool FReaped = false;
+};
+
+// The window and everything around it for one test. The front end is the
+// headless one unless a test hands its own host in.
+class CommandsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { UseUtf8Locale(); }
+
+    void SetUp() override {
+        Root = slvtest::MakeTempDir("commands");
+        Tool = OpenFolder(Root + "/tool") + "/";
+        app::SetToolFolderOverride(Tool);
+        StartFolder = fs::current_path().string();
+        app::SetMessageBoxPresenter(
+            [this](const std::string& text, const std::string& caption, int flags) {
+                Boxes.push_back({text, caption, flags});
+                if (OnBox) {
+                    OnBox(Boxes.back());
+                }
+                if (!Answers.empty()) {
+                    const int answer = Answers.front();
+                    Answers.pop_front();
+                    return answer;
+                }
+                return 1;
+            });
+        Headless.UseFixedNow = true;
+        Headless.FixedNow = {2024, 6, 19, 22, 17, 5, 0};
+    }
+
+    void TearDown() override {
+        delete Application; // frees the window it owns
+        Application = nullptr;
+        Form = nullptr;
+        app::SetMessageBoxPresenter(nullptr);
+        app::SetToolFolderOverride("");
+        fs::current_path(StartFolder);
+        std::error_code ignored;
+        fs::remove_all(Root, ignored);
+    }
+
+    std::string Ini() const { return Tool + "Environment.ini"; }
+    std::string IniText() const { return ReadText(Ini()); }
+
+    void WriteIni(const std::string& server, const std::string& database,
+                  const std::string& backupFolder) {
+        WriteText(Ini(), "[SYSTEM]\nDBSvrIP=" + server + "\nDBPathDB=" + database +
+                             "\n[SYSSETUP]\nDBBackPOS=" + backupFolder + "\n");
+    }
+
+    // The window, owned by an unnamed application component as at run time.
+    app::TmainForm& CreateForm(const app::TFormHost* host = nullptr) {
+        Application = new rtl::TComponent(nullptr);
+        Form = new app::TmainForm(Application, host != nullptr ? *host : Headless.Host());
+        return *Form;
+    }
+
+    // A fresh copy of the demo database at `path`.
+    std::string FreshDatabase(const std::string& path) {
+        CopyForServer(Demo().Database, path);
+        return path;
+    }
+
+    // Picks an entry of the backup list as the user would.
+    void Choose(const std::string& name) {
+        const auto& items = Form->fbBackup->Items();
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (items[i] == name) {
+                Form->fbBackup->UserSelected(static_cast<int>(i));
+                return;
+            }
+        }
+        ADD_FAILURE() << name << " is not in the list";
+    }
+
+    std::string Root;
+    std::string Tool;
+    std::string StartFolder;
+    app::THeadlessHost Headless;
+    app::TmainForm* Form = nullptr;
+    std::vector<TShownBox> Boxes;
+    std::deque<int> Answers;
+    std::function<void(const TShownBox&)> OnBox;
+
+private:
+    rtl::TComponent* Application = nullptr;
+};
+
+} // namespace cmdtest

@@ -1,0 +1,13 @@
+# Tests of the window's three commands: helpers without a server (app), the
+# commands against the real server on the headless window (app;integration)
+# and on the Qt window under the offscreen platform (gui;integration).
+slv_add_gtest(commands_tests
+  LABELS app
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/commands_helpers_test.cpp
+  LIBS slv_appcore)
+
+slv_add_gtest(commands_server_tests
+  LABELS app integration
+  TIMEOUT 900
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/commands_backup_test.cpp
+  LIBS slv_appcore slv_testsupport)
