@@ -1,0 +1,293 @@
+// Times a verbose backup and a restore of one generated database through the
+// service components, against gbak and fbsvcmgr doing the same through the
+// server's service manager. Runs alternate between the three clients in one
+// process run; prints the medians and the ratios ours / peer.
+//
+//   bench_services [--rows N] [--runs N] [--dir FOLDER] [--keep]
+//
+// The server (SLV_FB_HOST, default 127.0.0.1) must be able to read and write
+// the folder; a fresh one under /var/tmp is made when none is given.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "client/fib.h"
+#include "services/IB_Services.h"
+
+extern char** environ;
+
+namespace {
+
+std::string Env(const char* name, const char* fallback) {
+    const char* v = std::getenv(name);
+    return v != nullptr && *v != '\0' ? v : fallback;
+}
+
+const std::string kHost = Env("SLV_FB_HOST", "127.0.0.1");
+const std::string kUser = "SYSDBA";
+const std::string kPassword = Env("SLV_FB_PASSWORD", "jwx+[]");
+
+// Runs a program with its output thrown away; returns its exit code.
+int Run(const std::vector<std::string>& args, const char* input = nullptr) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, input != nullptr ? input : "/dev/null", O_RDONLY,
+                                     0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(rc));
+        return -1;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void CreateDatabase(const std::string& db, int rows) {
+    const std::string script = std::filesystem::path(db).parent_path() / "create.sql";
+    std::ofstream out(script);
+    out << "SET SQL DIALECT 3;\n"
+        << "CREATE DATABASE '" << kHost << ":" << db << "' USER '" << kUser << "' PASSWORD '"
+        << kPassword << "' PAGE_SIZE 4096 DEFAULT CHARACTER SET UTF8;\n"
+        << "CREATE TABLE CUSTOMER (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(60),"
+           " CITY VARCHAR(40), PHONE VARCHAR(20));\n"
+        << "CREATE TABLE ORDERS (ID INTEGER NOT NULL PRIMARY KEY, CUSTOMER_ID INTEGER,"
+           " AMOUNT NUMERIC(12,2), NOTE VARCHAR(100), CREATED TIMESTAMP);\n"
+        << "CREATE INDEX ORDERS_CUSTOMER ON ORDERS (CUSTOMER_ID);\n"
+        << "COMMIT;\n"
+        << "SET TERM ^;\n"
+        << "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN\n"
+        << "  WHILE (I < 1000) DO BEGIN\n"
+        << "    INSERT INTO CUSTOMER VALUES (:I, '고객 ' || :I, '서울', '02-' || :I);\n"
+        << "    I = I + 1; END\n"
+        << "  I = 0;\n"
+        << "  WHILE (I < " << rows << ") DO BEGIN\n"
+        << "    INSERT INTO ORDERS VALUES (:I, MOD(:I, 1000), :I * 0.01,"
+           " '주문 메모 ' || :I, DATEADD(:I SECOND TO TIMESTAMP '2024-01-01 00:00:00'));\n"
+        << "    I = I + 1; END\n"
+        << "END^\n"
+        << "SET TERM ;^\n"
+        << "COMMIT;\n";
+    out.close();
+    if (Run({"isql-fb", "-q", "-b", "-ch", "UTF8", "-i", script}) != 0) {
+        std::fprintf(stderr, "isql-fb could not create %s\n", db.c_str());
+        std::exit(1);
+    }
+}
+
+template <typename T> void Configure(T& svc) {
+    svc.SetLoginPrompt(false);
+    svc.SetServerName(kHost);
+    svc.Params().Assign(std::vector<std::string>{"user_name=" + kUser, "password=" + kPassword});
+}
+
+// Reads every line, as the tool's commands do.
+size_t ReadToEnd(fib::TpFIBControlAndQueryService& svc) {
+    size_t lines = 0;
+    while (!svc.EndOfOutput()) {
+        const std::string line = svc.ReadNextLine();
+        lines += line.empty() ? 0 : 1;
+    }
+    return lines;
+}
+
+void OurBackup(const std::string& db, const std::string& file) {
+    fib::TpFIBBackupService b;
+    Configure(b);
+    b.SetDatabaseName(db);
+    b.BackupFile().Add(file);
+    b.SetOptions({fib::TBackupOption::IgnoreLimbo, fib::TBackupOption::NonTransportable});
+    b.SetVerbose(true);
+    b.Attach();
+    b.ServiceStart();
+    ReadToEnd(b);
+    b.Detach();
+}
+
+void OurRestore(const std::string& file, const std::string& db) {
+    fib::TpFIBRestoreService r;
+    Configure(r);
+    r.SetOptions({fib::TRestoreOption::Replace, fib::TRestoreOption::UseAllSpace});
+    r.SetPageSize(4096);
+    r.SetPageBuffers(3000);
+    r.SetVerbose(true);
+    r.BackupFile().Add(file);
+    r.DatabaseName().Add(db);
+    r.Attach();
+    r.ServiceStart();
+    ReadToEnd(r);
+    r.Detach();
+}
+
+void Check(int rc, const char* what) {
+    if (rc != 0) {
+        std::fprintf(stderr, "%s failed with exit code %d\n", what, rc);
+        std::exit(1);
+    }
+}
+
+const std::string kService = kHost + ":service_mgr";
+
+void GbakBackup(const std::string& db, const std::string& file) {
+    Check(Run({"gbak", "-b", "-v", "-l", "-nt", "-se", kService, db, file, "-user", kUser,
+               "-password", kPassword}),
+          "gbak backup");
+}
+
+void FbsvcmgrBackup(const std::string& db, const std::string& file) {
+    Check(Run({"fbsvcmgr", kService, "-user", kUser, "-password", kPassword, "action_backup",
+               "dbname", db, "bkp_file", file, "bkp_ignore_limbo", "bkp_non_transportable",
+               "verbose"}),
+          "fbsvcmgr backup");
+}
+
+void GbakRestore(const std::string& file, const std::string& db) {
+    Check(Run({"gbak", "-rep", "-v", "-page_size", "4096", "-buffers", "3000", "-use_all_space",
+               "-se", kService, file, db, "-user", kUser, "-password", kPassword}),
+          "gbak restore");
+}
+
+void FbsvcmgrRestore(const std::string& file, const std::string& db) {
+    Check(Run({"fbsvcmgr", kService, "-user", kUser, "-password", kPassword, "action_restore",
+               "bkp_file", file, "dbname", db, "res_replace", "res_use_all_space", "res_page_size",
+               "4096", "res_buffers", "3000", "verbose"}),
+          "fbsvcmgr restore");
+}
+
+double Seconds(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setlocale(LC_ALL, "C.UTF-8");
+    unsetenv("ISC_USER");
+    unsetenv("ISC_PASSWORD");
+
+    int rows = 1000000;
+    int runs = 5;
+    std::string dir;
+    bool keep = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--rows" && i + 1 < argc) {
+            rows = std::atoi(argv[++i]);
+        } else if (a == "--runs" && i + 1 < argc) {
+            runs = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--dir" && i + 1 < argc) {
+            dir = argv[++i];
+        } else if (a == "--keep") {
+            keep = true;
+        } else {
+            std::fprintf(stderr, "usage: %s [--rows N] [--runs N] [--dir FOLDER] [--keep]\n",
+                         argv[0]);
+            return 2;
+        }
+    }
+    const bool ownDir = dir.empty();
+    if (ownDir) {
+        std::string pattern = "/var/tmp/slv-bench-services-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::perror("mkdtemp");
+            return 1;
+        }
+        dir = pattern;
+    }
+    chmod(dir.c_str(), 0777); // the server writes here as its own user
+
+    const std::string db = dir + "/bench.fdb";
+    if (!std::filesystem::exists(db)) {
+        std::printf("creating %s with %d rows...\n", db.c_str(), rows);
+        std::fflush(stdout);
+        CreateDatabase(db, rows);
+    }
+
+    // One backup file per client, so that every restore reads the same kind
+    // of input; the restores read the backup made by gbak.
+    struct Client {
+        const char* name;
+        std::function<void()> backup;
+        std::function<void()> restore;
+    };
+    const std::string restoreFrom = dir + "/source.fbk";
+    GbakBackup(db, restoreFrom);
+    const std::vector<Client> clients = {
+        {"components", [&] { OurBackup(db, dir + "/ours.fbk"); },
+         [&] { OurRestore(restoreFrom, dir + "/ours.fdb"); }},
+        {"gbak -se", [&] { GbakBackup(db, dir + "/gbak.fbk"); },
+         [&] { GbakRestore(restoreFrom, dir + "/gbak.fdb"); }},
+        {"fbsvcmgr", [&] { FbsvcmgrBackup(db, dir + "/fbsvcmgr.fbk"); },
+         [&] { FbsvcmgrRestore(restoreFrom, dir + "/fbsvcmgr.fdb"); }},
+    };
+
+    std::map<std::string, std::vector<double>> backupTimes, restoreTimes;
+    for (int run = 0; run < runs; ++run) {
+        // Rotate the order so that no client always follows the same one.
+        for (size_t k = 0; k < clients.size(); ++k) {
+            const Client& c = clients[(k + static_cast<size_t>(run)) % clients.size()];
+            const double t = Seconds(c.backup);
+            backupTimes[c.name].push_back(t);
+            std::printf("run %d  backup   %-10s %7.3f s\n", run + 1, c.name, t);
+            std::fflush(stdout);
+        }
+        for (size_t k = 0; k < clients.size(); ++k) {
+            const Client& c = clients[(k + static_cast<size_t>(run)) % clients.size()];
+            const double t = Seconds(c.restore);
+            restoreTimes[c.name].push_back(t);
+            std::printf("run %d  restore  %-10s %7.3f s\n", run + 1, c.name, t);
+            std::fflush(stdout);
+        }
+    }
+
+    std::printf("\n%d rows, %d runs each, medians:\n", rows, runs);
+    for (const char* what : {"backup", "restore"}) {
+        auto& times = std::string(what) == "backup" ? backupTimes : restoreTimes;
+        const double ours = Median(times["components"]);
+        const double gbak = Median(times["gbak -se"]);
+        const double svcmgr = Median(times["fbsvcmgr"]);
+        std::printf("%-8s components %7.3f s   gbak -se %7.3f s   fbsvcmgr %7.3f s   "
+                    "ours/gbak %.3f   ours/fbsvcmgr %.3f\n",
+                    what, ours, gbak, svcmgr, ours / gbak, ours / svcmgr);
+    }
+
+    if (!keep && ownDir) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    return 0;
+}
