@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <spawn.h>
 #include <sstream>
@@ -84,6 +86,7 @@ inline bool AnyLineContains(const std::vector<std::string>& lines, const std::st
 struct TDemo {
     std::string Folder;
     std::string Database;
+    std::string Backup; // a verbose backup of Database
     std::string Fingerprint;
 };
 
@@ -94,6 +97,11 @@ inline const TDemo& Demo(int rows = 3000) {
         demo.Database = demo.Folder + "/demo.fdb";
         slvtest::CreateDemoDatabase(demo.Database, rows);
         demo.Fingerprint = slvtest::DatabaseFingerprint(demo.Database);
+        demo.Backup = demo.Folder + "/demo.fbk";
+        std::string output;
+        if (slvtest::BackupDatabase(demo.Database, demo.Backup, &output) != 0) {
+            ADD_FAILURE() << "cannot back the demo database up:\n" << output;
+        }
         std::atexit([] {
             std::error_code ignored;
             fs::remove_all(Demo().Folder, ignored);
@@ -210,6 +218,20 @@ protected:
     std::string FreshDatabase(const std::string& path) {
         CopyForServer(Demo().Database, path);
         return path;
+    }
+
+    // A copy of the demo backup in `folder` under `name`.
+    std::string PlaceBackup(const std::string& folder, const std::string& name) {
+        CopyForServer(Demo().Backup, folder + "/" + name);
+        return folder + "/" + name;
+    }
+
+    // The first `bytes` bytes of the demo backup in `folder` under `name`.
+    std::string PlaceCutBackup(const std::string& folder, const std::string& name, size_t bytes) {
+        const std::string whole = ReadText(Demo().Backup);
+        WriteText(folder + "/" + name, whole.substr(0, std::min(bytes, whole.size())));
+        ::chmod((folder + "/" + name).c_str(), 0666);
+        return folder + "/" + name;
     }
 
     // Picks an entry of the backup list as the user would.

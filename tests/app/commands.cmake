@@ -10,4 +10,5 @@ slv_add_gtest(commands_server_tests
   LABELS app integration
   TIMEOUT 900
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/commands_backup_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/commands_restore_test.cpp
   LIBS slv_appcore slv_testsupport)
