@@ -168,6 +168,7 @@ std::optional<TraceChunk> TTraceReader::ReadChunk(int timeoutMs, const std::atom
     }
     // D. Read it.
     TraceChunk chunk;
+    chunk.ChunkFlag = block.ChunkFlag;
     chunk.Category = fib::SharedLoad(block.Category);
     chunk.TimeStamp = fib::TraceBlockTimeStamp(block);
     const int32_t length = std::clamp<int32_t>(fib::SharedLoad(block.ChunkLength), 0,

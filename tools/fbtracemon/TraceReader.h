@@ -48,6 +48,7 @@ enum FlagBits : unsigned {
 };
 
 struct TraceChunk {
+    uint8_t ChunkFlag = 0;
     int32_t Category = 0;
     double TimeStamp = 0;
     std::string Text;
