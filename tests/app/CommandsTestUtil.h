@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <spawn.h>
 #include <sstream>
 #include <string>

@@ -11,4 +11,10 @@ slv_add_gtest(commands_server_tests
   TIMEOUT 900
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/commands_backup_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/commands_restore_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/commands_server_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/commands_inuse_test.cpp
   LIBS slv_appcore slv_testsupport)
+# The make-server tests run the stand-ins of the suite's programs.
+add_dependencies(commands_server_tests standin_solvane standin_slvserver)
+target_compile_definitions(commands_server_tests PRIVATE
+  STANDIN_DIR="$<TARGET_FILE_DIR:standin_solvane>")

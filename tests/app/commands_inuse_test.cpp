@@ -1,0 +1,148 @@
+// The in-use check against the real server: the server's list of databases
+// in use, and an ordinary user who cannot see the server's files.
+#include "CommandsTestUtil.h"
+
+#include "app/Commands.h"
+#include "app/DatabaseInUse.h"
+
+#include <chrono>
+#include <thread>
+
+namespace cmdtest {
+namespace {
+
+bool WaitUntil(const std::function<bool()>& condition, int seconds = 15) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// isql-fb attached to a database while the object lives.
+class TSession {
+public:
+    explicit TSession(const std::string& database) {
+        if (::pipe(FInput) == 0) {
+            FChild = std::make_unique<TChild>(
+                "/usr/bin/isql-fb",
+                std::vector<std::string>{"-q", "-user", slvtest::ServerUser(), "-password",
+                                         slvtest::ServerPassword(),
+                                         slvtest::RemoteDatabase(database)},
+                FInput[0]);
+            ::close(FInput[0]);
+        }
+    }
+    ~TSession() { End(); }
+    TSession(const TSession&) = delete;
+    TSession& operator=(const TSession&) = delete;
+    void End() {
+        FChild.reset();
+        if (FInput[1] >= 0) {
+            ::close(FInput[1]);
+            FInput[1] = -1;
+        }
+    }
+
+private:
+    int FInput[2] = {-1, -1};
+    std::unique_ptr<TChild> FChild;
+};
+
+class DatabaseInUseTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { UseUtf8Locale(); }
+    void SetUp() override { Folder = slvtest::MakeTempDir("commands-inuse"); }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(Folder, ignored);
+    }
+    std::string Folder;
+};
+
+app::TServerAnswer Ask(const std::string& path, const std::string& formerName = {}) {
+    return app::AskServerDatabaseInUse(app::LocalServer, path, formerName);
+}
+
+TEST_F(DatabaseInUseTest, ServerReportsADatabaseWhileItHasAnAttachment) {
+    SLV_REQUIRE_SERVER();
+    const std::string database = Folder + "/솔바네.fdb";
+    CopyForServer(Demo().Database, database);
+    EXPECT_EQ(Ask(database), app::TServerAnswer::NotInUse);
+
+    TSession session(database);
+    ASSERT_TRUE(WaitUntil([&] { return Ask(database) == app::TServerAnswer::InUse; }));
+    const auto answer = app::QueryServerDatabases(app::LocalServer);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_GE(answer->Attachments, 1);
+    EXPECT_GE(answer->Databases, 1);
+    EXPECT_NE(std::find(answer->Names.begin(), answer->Names.end(), database), answer->Names.end());
+    EXPECT_TRUE(app::DatabaseFileInUse(database));
+
+    // Moved while attached: the same file under its new name, or the former
+    // name the server still reports, is in use.
+    const std::string moved = Folder + "/moved.fdb";
+    ASSERT_EQ(::rename(database.c_str(), moved.c_str()), 0);
+    EXPECT_EQ(Ask(moved, database), app::TServerAnswer::InUse);
+    EXPECT_TRUE(app::DatabaseFileInUse(moved, database));
+    ASSERT_EQ(::rename(moved.c_str(), database.c_str()), 0);
+
+    session.End();
+    EXPECT_TRUE(WaitUntil([&] { return Ask(database) == app::TServerAnswer::NotInUse; }));
+    EXPECT_FALSE(app::DatabaseFileInUse(database));
+}
+
+TEST_F(DatabaseInUseTest, ServerThatCannotBeReachedGivesNoAnswer) {
+    EXPECT_EQ(app::AskServerDatabaseInUse("127.0.0.1/3099", Folder + "/x.fdb"),
+              app::TServerAnswer::NoAnswer);
+    EXPECT_FALSE(app::QueryServerDatabases("127.0.0.1/3099").has_value());
+}
+
+// Run as an ordinary user by the test below, in a fresh process: the
+// server's files are out of sight, the server's answer is not.
+TEST(DatabaseInUseChild, DISABLED_AsOrdinaryUser) {
+    const char* path = std::getenv("SLV_INUSE_PATH");
+    ASSERT_NE(path, nullptr);
+    EXPECT_TRUE(app::ProcessesHoldingFile(path).empty());
+    EXPECT_TRUE(app::DatabaseFileInUse(path));
+}
+
+TEST_F(DatabaseInUseTest, OrdinaryUserLearnsItFromTheServer) {
+    SLV_REQUIRE_SERVER();
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs to start a process as another user";
+    }
+    const std::string database = Folder + "/held.fdb";
+    CopyForServer(Demo().Database, database);
+    TSession session(database);
+    ASSERT_TRUE(WaitUntil([&] { return Ask(database) == app::TServerAnswer::InUse; }));
+
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    self[n] = '\0';
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::setenv("SLV_INUSE_PATH", database.c_str(), 1);
+        const int devNull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devNull, 1);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(90);
+        }
+        ::execl(self, self, "--gtest_also_run_disabled_tests",
+                "--gtest_filter=DatabaseInUseChild.DISABLED_AsOrdinaryUser",
+                static_cast<char*>(nullptr));
+        ::_exit(91);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+} // namespace
+} // namespace cmdtest
