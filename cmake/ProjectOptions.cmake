@@ -22,5 +22,14 @@ function(slv_add_gtest target)
   endif()
   gtest_discover_tests(${target}
     DISCOVERY_TIMEOUT 120
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  # A list of labels does not survive the discovery step's command line (only
+  # the first label would stick), so the labels are set by a script that ctest
+  # reads after the discovered tests.
+  set(_slv_labels_file "${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake")
+  file(WRITE "${_slv_labels_file}"
+    "foreach(_slv_test IN LISTS ${target}_TESTS)\n"
+    "  set_tests_properties(\"\${_slv_test}\" PROPERTIES LABELS \"${ARG_LABELS}\")\n"
+    "endforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${_slv_labels_file}")
 endfunction()
