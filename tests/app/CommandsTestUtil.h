@@ -247,6 +247,18 @@ protected:
         ADD_FAILURE() << name << " is not in the list";
     }
 
+    // The boxes shown, less the question about a running Solvane.exe: tests
+    // that start no stand-ins may still meet one that another program runs.
+    std::vector<TShownBox> BoxesBesidesQuestion() const {
+        std::vector<TShownBox> boxes;
+        for (const auto& box : Boxes) {
+            if (box.Text != "실행 중인 솔바네를 종료합니다") {
+                boxes.push_back(box);
+            }
+        }
+        return boxes;
+    }
+
     std::string Root;
     std::string Tool;
     std::string StartFolder;
