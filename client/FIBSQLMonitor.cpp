@@ -122,31 +122,20 @@ TTraceChannel::TTraceChannel(const std::string& namePrefix) : FPrefix(namePrefix
                                                        TraceBlockSize, &existed);
         FBlock = static_cast<TraceBlock*>(FMapping->Data());
         FCreated = !existed;
-        if (FCreated) {
-            // Zeroed before the mutex exists: a process that opens the block
-            // meanwhile waits for the mutex, so no monitor can register
-            // before this.
-            TraceBlock& b = *FBlock;
-            SharedStore(b.MonitorCount, 0);
-            SharedStore(b.ReaderCount, 0);
-            SharedStore(b.ChunkLength, 0);
-            SharedStore(b.TransactionFlag, 0);
-            SharedStore(b.ConnectFlag, 0);
-            SharedStore(b.FetchFlag, 0);
-            SharedStore(b.ExecuteFlag, 0);
-            SharedStore(b.PrepareFlag, 0);
-            FMutex = NamedMutex::Create(FPrefix + MutexObjectName);
-            FWriteEvent = NamedEvent::Create(FPrefix + WriteEventObjectName, false);
-            FWriteFinishedEvent = NamedEvent::Create(FPrefix + WriteFinishedEventObjectName, true);
-            FReadEvent = NamedEvent::Create(FPrefix + ReadEventObjectName, false);
-            FReadFinishedEvent = NamedEvent::Create(FPrefix + ReadFinishedEventObjectName, false);
-        } else {
-            FMutex = NamedMutex::Open(FPrefix + MutexObjectName);
-            FWriteEvent = NamedEvent::Open(FPrefix + WriteEventObjectName);
-            FWriteFinishedEvent = NamedEvent::Open(FPrefix + WriteFinishedEventObjectName);
-            FReadEvent = NamedEvent::Open(FPrefix + ReadEventObjectName);
-            FReadFinishedEvent = NamedEvent::Open(FPrefix + ReadFinishedEventObjectName);
-        }
+        // A block this process created starts with its counts, chunk length
+        // and flags at zero: the system zero-fills a new shared memory
+        // object when it is sized. Writing the zeros again here would open a
+        // window in which a monitor that has just opened the block and
+        // registered is wiped out.
+        // Created, or opened when another process made them. On Windows the
+        // objects vanish with the last process that has them; here they
+        // outlive it, so one that is missing (a process died half-way through
+        // creating the set) is created again instead of failing for good.
+        FMutex = NamedMutex::Create(FPrefix + MutexObjectName);
+        FWriteEvent = NamedEvent::Create(FPrefix + WriteEventObjectName, false);
+        FWriteFinishedEvent = NamedEvent::Create(FPrefix + WriteFinishedEventObjectName, true);
+        FReadEvent = NamedEvent::Create(FPrefix + ReadEventObjectName, false);
+        FReadFinishedEvent = NamedEvent::Create(FPrefix + ReadFinishedEventObjectName, false);
         RaiseNegativeToZero(FBlock->MonitorCount);
         RaiseNegativeToZero(FBlock->ReaderCount);
     } catch (const platform::NamedObjectError& e) {
@@ -379,10 +368,18 @@ void TMonitorWriterThread::Execute() {
 void TMonitorWriterThread::WriteMessage(const TFIBTraceObject& message) {
     // Without a time limit, but a stop request ends the wait (the message is
     // then discarded with the rest of the queue).
-    while (FChannel.Mutex().Lock(HandshakeStepMs) == platform::NamedMutex::LockResult::Timeout) {
+    platform::NamedMutex::LockResult locked;
+    while ((locked = FChannel.Mutex().Lock(HandshakeStepMs)) ==
+           platform::NamedMutex::LockResult::Timeout) {
         if (StopRequested.load()) {
             return;
         }
+    }
+    if (locked == platform::NamedMutex::LockResult::OwnerDied) {
+        // The previous writer ended in the middle of a cycle: put the events
+        // back into their state between cycles so the readers take part again.
+        FChannel.WriteEvent().Reset();
+        FChannel.WriteFinishedEvent().Set();
     }
     if (FChannel.MonitorCount() > 0) {
         const std::vector<std::string> chunks = SplitTraceChunks(EscapeTraceText(message.Text));

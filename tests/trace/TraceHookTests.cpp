@@ -501,3 +501,47 @@ TEST(TraceHook, TwoMonitorsBothReadEveryChunk) {
     EXPECT_EQ(first.Messages()[1].Text, Header() + "short");
     EXPECT_EQ(hook.MonitorCount(), 2);
 }
+
+TEST(TraceChannel, MissingMutexOrEventIsCreatedAgainBesideAnExistingBlock) {
+    UniquePrefix prefix;
+    { TTraceChannel first(prefix.str()); }
+    // A process died after creating the block but before the rest.
+    platform::RemoveNamedObject(prefix.Name(fib::MutexObjectName));
+    platform::RemoveNamedObject(prefix.Name(fib::WriteFinishedEventObjectName));
+    TTraceChannel second(prefix.str());
+    EXPECT_FALSE(second.Created());
+    EXPECT_TRUE(second.WriteFinishedEvent().IsSet());
+    EXPECT_EQ(second.Mutex().Lock(0), platform::NamedMutex::LockResult::Locked);
+    EXPECT_TRUE(second.Mutex().Unlock());
+}
+
+TEST(TraceHook, WriterThatDiedInTheMiddleOfACycleDoesNotCostTheMonitor) {
+    UniquePrefix prefix;
+    InTestMonitor monitor(prefix.str());
+    TFIBSQLMonitorHook hook(prefix.str());
+    // Another writer took the mutex, published a chunk and ended before
+    // closing the cycle.
+    std::thread([&] {
+        TTraceChannel& channel = *hook.Channel();
+        ASSERT_NE(channel.Mutex().Lock(1000), platform::NamedMutex::LockResult::Timeout);
+        ASSERT_TRUE(channel.ReadEvent().Wait(5000));
+        const std::string text = "\r\n[Application: gone]\r\nlast words";
+        std::memcpy(channel.Block().TextChunk, text.data(), text.size());
+        SharedStore(channel.Block().ChunkLength, static_cast<int32_t>(text.size()));
+        channel.Block().ChunkFlag = 1;
+        channel.WriteFinishedEvent().Reset();
+        channel.ReadFinishedEvent().Reset();
+        channel.WriteEvent().Set();
+    }).join();
+
+    hook.WriteTrace("after", fib::tcService);
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const auto& m : monitor.Messages()) {
+            if (m.Text == Header() + "after") {
+                return true;
+            }
+        }
+        return false;
+    })) << "the message never arrived";
+    EXPECT_EQ(hook.MonitorCount(), 1) << "the live monitor was counted out";
+}
