@@ -8,12 +8,15 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QFont>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -152,10 +155,39 @@ private:
 
 // --- group box, label -----------------------------------------------------------------
 
+// A group box drawn plainly: an etched frame with the caption set into its
+// top line. (The style's own frame is a picture that costs the image plugins
+// at the first paint.)
+class TGroupFrame : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override {
+        QPainter p(this);
+        const QFontMetrics metrics(font());
+        const int lineY = metrics.height() / 2;
+        const QRect frame = rect().adjusted(0, lineY, -2, -2);
+        p.setPen(palette().color(QPalette::Mid));
+        p.drawRect(frame);
+        p.setPen(palette().color(QPalette::Light));
+        p.drawRect(frame.translated(1, 1));
+        const QString caption = title();
+        if (!caption.isEmpty()) {
+            const QRect text(8, 0, metrics.horizontalAdvance(caption) + 4, metrics.height());
+            p.fillRect(text, palette().brush(backgroundRole()));
+            p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                     QPalette::WindowText));
+            p.drawText(text, Qt::AlignCenter, caption);
+        }
+    }
+};
+
 class TQtGroupBox : public TQtAdapter<app::IGroupBox, QGroupBox> {
 public:
     TQtGroupBox(QWidget* parent, const app::TControlDef& def)
-        : TQtAdapter(new QGroupBox(DisplayText(def.Caption), parent), def), FCaption(def.Caption) {}
+        : TQtAdapter(new TGroupFrame(DisplayText(def.Caption), parent), def),
+          FCaption(def.Caption) {}
     const std::string& Caption() const override { return FCaption; }
 
 private:
@@ -246,12 +278,50 @@ private:
 
 // --- push button -----------------------------------------------------------------------
 
-QIcon Picture(app::TButtonPicture picture, QStyle* style) {
+// The pictures are drawn here, small and plain: a database drum with an
+// arrow into it (backup) or out of it (restore). Drawing them saves the icon
+// theme look-up and the image plugins at start.
+void DrawDrum(QPainter& p, const QRectF& r, const QColor& body) {
+    const qreal cap = r.height() / 4;
+    p.setPen(QPen(body.darker(170), 1));
+    p.setBrush(body);
+    p.drawRect(QRectF(r.left(), r.top() + cap / 2, r.width(), r.height() - cap));
+    p.drawEllipse(QRectF(r.left(), r.bottom() - cap, r.width(), cap));
+    p.setBrush(body.lighter(130));
+    p.drawEllipse(QRectF(r.left(), r.top(), r.width(), cap));
+}
+
+void DrawArrow(QPainter& p, qreal x, qreal top, qreal bottom, bool down, const QColor& color) {
+    p.setPen(QPen(color, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawLine(QPointF(x, top), QPointF(x, bottom));
+    const qreal tip = down ? bottom : top;
+    const qreal back = down ? tip - 3 : tip + 3;
+    p.drawLine(QPointF(x - 3, back), QPointF(x, tip));
+    p.drawLine(QPointF(x + 3, back), QPointF(x, tip));
+}
+
+QPixmap DrumPicture(int size, bool arrowDown, bool withArrow) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal u = size / 16.0;
+    const QRectF drum =
+        withArrow ? QRectF(0.5 * u, 4 * u, 9 * u, 11.5 * u) : QRectF(2 * u, 1 * u, 12 * u, 14 * u);
+    DrawDrum(p, drum, QColor(70, 130, 200));
+    if (withArrow) {
+        DrawArrow(p, 12.5 * u, 1 * u, 12 * u, arrowDown,
+                  arrowDown ? QColor(30, 140, 60) : QColor(200, 120, 20));
+    }
+    return pixmap;
+}
+
+QIcon Picture(app::TButtonPicture picture) {
     switch (picture) {
     case app::TButtonPicture::Backup:
-        return style->standardIcon(QStyle::SP_DialogSaveButton);
+        return QIcon(DrumPicture(16, true, true));
     case app::TButtonPicture::Restore:
-        return style->standardIcon(QStyle::SP_BrowserReload);
+        return QIcon(DrumPicture(16, false, true));
     case app::TButtonPicture::None:
         break;
     }
@@ -266,7 +336,7 @@ public:
         button->setText(DisplayText(def.Caption));
         button->setAutoDefault(false);
         if (def.Picture != app::TButtonPicture::None) {
-            button->setIcon(Picture(def.Picture, button->style()));
+            button->setIcon(Picture(def.Picture));
             button->setIconSize(QSize(16, 16));
         }
         connect(button, &QPushButton::clicked, this, [this] { Click(); });
@@ -434,16 +504,29 @@ std::unique_ptr<QWidget> MakeWindow(const app::TControlDef& def) {
     window->setFont(WindowFont());
     window->setBackgroundRole(QPalette::Button);
     window->setAutoFillBackground(true);
-    window->setWindowIcon(window->style()->standardIcon(QStyle::SP_DriveHDIcon));
+    QIcon icon;
+    icon.addPixmap(DrumPicture(16, false, false));
+    icon.addPixmap(DrumPicture(32, false, false));
+    window->setWindowIcon(icon);
     return window;
 }
 
 } // namespace
 
 QFont WindowFont() {
+    // Only families that are installed: looking for a missing one sends Qt
+    // through the font configuration's substitutes, which costs start-up time.
+    QStringList families;
+    for (const QString& family : {QStringLiteral("Tahoma"), QStringLiteral("NanumGothic"),
+                                  QStringLiteral("NanumBarunGothic")}) {
+        if (QFontDatabase::hasFamily(family)) {
+            families << family;
+        }
+    }
     QFont font;
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("NanumGothic"),
-                      QStringLiteral("NanumBarunGothic")});
+    if (!families.isEmpty()) {
+        font.setFamilies(families);
+    }
     font.setPixelSize(12);
     return font;
 }
