@@ -89,8 +89,10 @@ wait_gone() {
     return 0
 }
 
+# True when a guardian or server process runs (zombies, which only wait for
+# their parent, do not count).
 any_firebird_process() {
-    pgrep -x fbguard >/dev/null 2>&1 || pgrep -x firebird >/dev/null 2>&1
+    ps -C fbguard,firebird -o stat= 2>/dev/null | grep -qv '^ *Z'
 }
 
 log_tail() {

@@ -52,7 +52,7 @@ slv_fb_probe() {
     if [ "$rc" -eq 0 ] && printf '%s' "$out" | grep -q 'Server version'; then
         return 0
     fi
-    if printf '%s' "$out" | grep -qiE 'user name and password|login|authentication'; then
+    if printf '%s' "$out" | grep -qiE 'user name and password|login|authentication|Install incomplete'; then
         return 2
     fi
     return 1

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Proves scripts/fbserver.sh on a private Firebird server, without touching
+# the server of this machine: the check runs in its own process, network and
+# mount namespaces, with a fresh security database (as left by a package
+# install that could not start the server) in place of the real one.
+#
+# Checked: start from nothing (which needs the SYSDBA password to be set),
+# reuse of a server that answers, stop of only the recorded guardian, a stale
+# state file, and stop when nothing was started.
+#
+# Needs root and unshare; exits 77 (skipped) without them.
+set -uo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+if [ "${1:-}" != --inside ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "skipped: needs root" >&2
+        exit 77
+    fi
+    if ! unshare --pid --fork --mount-proc --net --mount true 2>/dev/null; then
+        echo "skipped: unshare (new namespaces) is not allowed here" >&2
+        exit 77
+    fi
+    [ -x /usr/sbin/fbguard ] && [ -f /usr/share/firebird/3.0/security.sql ] ||
+        slv_die "firebird3.0-server is not installed (bash scripts/setup.sh)"
+    SBX=$(mktemp -d /tmp/slv-fbserver-check.XXXXXX)
+    trap 'rm -rf "$SBX"' EXIT
+    mkdir -p "$SBX/etc" "$SBX/system" "$SBX/log" "$SBX/lock" "$SBX/run"
+    cp -a /etc/firebird/3.0/. "$SBX/etc/"
+    chown firebird:firebird "$SBX/system" "$SBX/log" "$SBX/lock" "$SBX/run"
+    chmod 0770 "$SBX/system" "$SBX/log" "$SBX/lock" "$SBX/run"
+    unshare --pid --fork --mount-proc --net --mount \
+        env SBX="$SBX" bash "${BASH_SOURCE[0]}" --inside
+    exit $?
+fi
+
+# ---- inside the namespaces ----------------------------------------------------
+FAILS=0
+ok() { printf 'ok    %s\n' "$*"; }
+bad() {
+    printf 'FAIL  %s\n' "$*"
+    FAILS=$((FAILS + 1))
+}
+check() {
+    local what=$1
+    shift
+    if "$@"; then ok "$what"; else bad "$what"; fi
+}
+fb_processes() { ps -C fbguard,firebird -o stat= 2>/dev/null | grep -qv '^ *Z'; }
+FBS=$SLV_SCRIPTS_DIR/fbserver.sh
+ST=$SBX/state
+
+ip link set lo up || slv_die "cannot bring up the loopback interface"
+mkdir -p /tmp/firebird /run/firebird3.0
+mount --bind "$SBX/etc" /etc/firebird/3.0
+mount --bind "$SBX/system" /var/lib/firebird/3.0/system
+mount --bind "$SBX/log" /var/log/firebird
+mount --bind "$SBX/lock" /tmp/firebird
+mount --bind "$SBX/run" /run/firebird3.0
+
+# A fresh security database, made the way the package makes it.
+(
+    setpriv --reuid=firebird --regid=firebird --init-groups bash -c '
+        set -e
+        export LANG=C
+        echo "create database '\''/var/lib/firebird/3.0/system/security3.fdb'\'';" | isql-fb -q
+        isql-fb -q -user SYSDBA -i /usr/share/firebird/3.0/security.sql /var/lib/firebird/3.0/system/security3.fdb
+    ' >/dev/null
+) || slv_die "cannot make a fresh security database"
+sed -i 's/^ *ISC_PASSWORD=.*/ISC_PASSWORD="not-the-suites"/' /etc/firebird/3.0/SYSDBA.password 2>/dev/null || true
+
+check "nothing answers at first" bash -c "! bash '$FBS' status --state '$ST' >/dev/null"
+check "start sets the password and starts the server" bash "$FBS" start --state "$ST"
+check "the state file records a guardian" grep -q '^guardian_pid=[0-9]' "$ST"
+gpid=$(sed -n 's/^guardian_pid=//p' "$ST")
+check "the guardian runs as firebird" test "$(ps -o user= -p "$gpid" | tr -d ' ')" = firebird
+check "the server answers with the suite's password" slv_fb_probe
+check "the password note is in step" grep -qF "ISC_PASSWORD=\"$SLV_FB_PASSWORD\"" /etc/firebird/3.0/SYSDBA.password
+check "a second start reuses the server" bash "$FBS" start --state "$ST.other"
+check "... and records nothing" test ! -e "$ST.other"
+check "stop without a record stops nothing" bash "$FBS" stop --state "$ST.other"
+check "... and the server still answers" slv_fb_probe
+check "stop ends the recorded guardian" bash "$FBS" stop --state "$ST"
+check "... and the server no longer answers" bash -c "! bash '$FBS' status >/dev/null"
+check "... and no Firebird process is left" bash -c "! ps -C fbguard,firebird -o stat= | grep -qv '^ *Z'"
+check "... and the state file is gone" test ! -e "$ST"
+check "a second stop is harmless" bash "$FBS" stop --state "$ST"
+check "start again (password already set)" bash "$FBS" start --state "$ST"
+gpid=$(sed -n 's/^guardian_pid=//p' "$ST")
+kill -KILL "$gpid"
+spid=$(cat /run/firebird3.0/firebird.pid 2>/dev/null || true)
+[ -n "$spid" ] && kill -KILL "$spid" 2>/dev/null
+sleep 1
+check "start after the guardian died behind our back" bash "$FBS" start --state "$ST"
+check "... answers" slv_fb_probe
+check "final stop" bash "$FBS" stop --state "$ST"
+check "... leaves nothing behind" bash -c "! ps -C fbguard,firebird -o stat= | grep -qv '^ *Z'"
+
+if fb_processes; then
+    ps -o pid=,user=,stat=,args= -C fbguard,firebird
+fi
+if [ $FAILS -eq 0 ]; then
+    echo "fbserver.sh: all checks passed"
+else
+    echo "fbserver.sh: $FAILS check(s) failed"
+fi
+[ $FAILS -eq 0 ]
