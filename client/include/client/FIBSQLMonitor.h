@@ -118,12 +118,14 @@ std::string TraceObjectPrefix();
 
 class TTraceChannel {
 public:
-    // Creates the shared block, or opens it when it already exists. Its
-    // creator also creates the mutex and the four events and zeroes the
-    // counts, the chunk length and the flags; otherwise they are opened and
-    // left as they are. Negative counts are raised to 0 in both cases.
+    // Creates the shared block, or opens it when it already exists. A block
+    // this process creates starts with zero counts, chunk length and flags;
+    // an existing one is left as it is, except that negative counts are
+    // raised to 0. The mutex and the four events are opened, or created
+    // (not owned; WriteFinishedEvent set, the others not) where missing.
     // Raises EFIBClientError ceCannotCreateSharedResource with the system's
-    // error code when an object cannot be created, opened or mapped.
+    // error code (errno) when an object cannot be created, opened or mapped;
+    // EEXIST when a name is taken by an object that is not ours.
     explicit TTraceChannel(const std::string& namePrefix);
     // Unmaps the block, then closes WriteEvent, WriteFinishedEvent,
     // ReadEvent, ReadFinishedEvent and the mutex.
