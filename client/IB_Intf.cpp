@@ -24,8 +24,7 @@ using InterpreteFn = ISC_LONG(ISC_EXPORT*)(ISC_SCHAR*, ISC_STATUS**);
 
 } // namespace
 
-// One pointer per entry point, typed as the published declaration. On
-// x86-64 there is no x87 precision step after loading: SSE does the math.
+// One pointer per entry point, typed as the published declaration.
 struct TIBClientLibraryEntries {
 #define SLV_ENTRY(name) decltype(&::name) name = nullptr
     SLV_ENTRY(BLOB_get);
@@ -310,6 +309,13 @@ void TIBClientLibrary::Load() {
     *FEntries = entries;
     FClientVersionMajor = major;
     FClientVersionMinor = minor;
+#if defined(__i386__)
+    // The x87 unit computes in extended precision, as the library expects.
+    unsigned short control = 0;
+    __asm__ volatile("fnstcw %0" : "=m"(control));
+    control = static_cast<unsigned short>(control | 0x0300);
+    __asm__ volatile("fldcw %0" : : "m"(control));
+#endif
 }
 
 void TIBClientLibrary::RaiseMissing(const char* entryName) const {
