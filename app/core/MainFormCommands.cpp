@@ -345,8 +345,8 @@ void TmainForm::btnChangeServerClick(IWidget* /*Sender*/) {
     // A failed restore leaves the suite's database as it was: what the
     // restore wrote is removed and the aside copy moved back.
     const auto putBack = [&] {
+        RKSys->FileUtils->DeleteFileIfExists(database);
         if (movedAside) {
-            RKSys->FileUtils->DeleteFileIfExists(database);
             platform::RenameFile(aside, database);
         }
     };

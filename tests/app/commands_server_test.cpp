@@ -382,5 +382,20 @@ TEST_F(MakeServerTest, WithoutADatabaseFileTheRestoreMakesOne) {
     EXPECT_EQ(app::ReadIniValue("Environment.ini", "SYSTEM", "DBPathDB"), Database);
 }
 
+TEST_F(MakeServerTest, IncompleteRestoreWithoutADatabaseLeavesNothingBehind) {
+    SLV_REQUIRE_SERVER();
+    PlaceCutBackup(BackupFolder, "cut.fbk", fs::file_size(Demo().Backup) * 3 / 4);
+    app::TmainForm& form = Prepare("cut.fbk");
+
+    form.btnChangeServer->Click();
+
+    const auto boxes = BoxesBesidesQuestion();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_FALSE(AnyLineContains(form.Memo2->Lines(), "복원 완료"));
+    EXPECT_FALSE(fs::exists(Database)) << "what the failed restore wrote is removed";
+    EXPECT_FALSE(fs::exists(Aside));
+    EXPECT_EQ(app::ReadIniValue("Environment.ini", "SYSTEM", "SvrIP"), "");
+}
+
 } // namespace
 } // namespace cmdtest
