@@ -1,0 +1,474 @@
+// Times the window's backup and restore commands, clicked on the real Qt
+// window, against gbak doing the same through the server's service manager
+// with the same options. Runs alternate in one process run; prints medians,
+// the ratios window / gbak, and what the window's repaints cost per output
+// line (the same command once with real repaints and once with repaints that
+// do nothing).
+//
+//   bench_commands [--rows N] [--runs N] [--dir FOLDER] [--keep]
+//   bench_commands --screenshot FILE [--rows N] [--dir FOLDER]
+//
+// --screenshot runs one backup and, after 50 output lines, captures the
+// screen's picture of the window with `import` (run it under Xvfb with
+// QT_QPA_PLATFORM=xcb); otherwise the window is offscreen.
+#include <QApplication>
+#include <QWidget>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/MainForm.h"
+#include "app/RKSysUtils.h"
+#include "app/Settings.h"
+#include "gui/QtViews.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kHost = "127.0.0.1";
+const std::string kUser = "SYSDBA";
+const std::string kPassword = "jwx+[]";
+const std::string kService = kHost + ":service_mgr";
+
+int Run(const std::vector<std::string>& args, const char* input = nullptr) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, input != nullptr ? input : "/dev/null", O_RDONLY,
+                                     0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(rc));
+        return -1;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Check(bool ok, const std::string& what) {
+    if (!ok) {
+        std::fprintf(stderr, "%s failed\n", what.c_str());
+        std::exit(1);
+    }
+}
+
+// The same generated data as the service benchmark: a small customer table
+// and an order table with `rows` rows and an index.
+void CreateDatabase(const std::string& db, int rows) {
+    const std::string script = fs::path(db).parent_path() / "create.sql";
+    std::ofstream out(script);
+    out << "SET SQL DIALECT 3;\n"
+        << "CREATE DATABASE '" << kHost << ":" << db << "' USER '" << kUser << "' PASSWORD '"
+        << kPassword << "' PAGE_SIZE 4096 DEFAULT CHARACTER SET UTF8;\n"
+        << "CREATE TABLE CUSTOMER (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(60),"
+           " CITY VARCHAR(40), PHONE VARCHAR(20));\n"
+        << "CREATE TABLE ORDERS (ID INTEGER NOT NULL PRIMARY KEY, CUSTOMER_ID INTEGER,"
+           " AMOUNT NUMERIC(12,2), NOTE VARCHAR(100), CREATED TIMESTAMP);\n"
+        << "CREATE INDEX ORDERS_CUSTOMER ON ORDERS (CUSTOMER_ID);\n"
+        << "COMMIT;\n"
+        << "SET TERM ^;\n"
+        << "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN\n"
+        << "  WHILE (I < 1000) DO BEGIN\n"
+        << "    INSERT INTO CUSTOMER VALUES (:I, '고객 ' || :I, '서울', '02-' || :I);\n"
+        << "    I = I + 1; END\n"
+        << "  I = 0;\n"
+        << "  WHILE (I < " << rows << ") DO BEGIN\n"
+        << "    INSERT INTO ORDERS VALUES (:I, MOD(:I, 1000), :I * 0.01,"
+           " '주문 메모 ' || :I, DATEADD(:I SECOND TO TIMESTAMP '2024-01-01 00:00:00'));\n"
+        << "    I = I + 1; END\n"
+        << "END^\n"
+        << "SET TERM ;^\n"
+        << "COMMIT;\n";
+    out.close();
+    Check(Run({"isql-fb", "-q", "-b", "-ch", "UTF8", "-user", kUser, "-password", kPassword, "-i",
+               script}) == 0,
+          "creating " + db);
+}
+
+// --- the window's bars and boxes with switchable repaints ---------------------
+
+struct TRepaints {
+    bool Real = true;
+    long long Count = 0;
+    double Seconds = 0; // spent inside the real repaints
+    // Called after each repaint of a progress bar.
+    std::function<void(int position)> OnBarRepaint;
+};
+
+void Timed(TRepaints& repaints, const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    repaints.Seconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+class TBar : public app::IProgressBar {
+public:
+    TBar(std::unique_ptr<app::IProgressBar> inner, TRepaints& repaints)
+        : FInner(std::move(inner)), FRepaints(repaints) {}
+    const std::string& Name() const override { return FInner->Name(); }
+    bool Visible() const override { return FInner->Visible(); }
+    void SetVisible(bool value) override { FInner->SetVisible(value); }
+    void Repaint() override {
+        ++FRepaints.Count;
+        if (FRepaints.Real) {
+            Timed(FRepaints, [this] { FInner->Repaint(); });
+        }
+        if (FRepaints.OnBarRepaint) {
+            FRepaints.OnBarRepaint(Position());
+        }
+    }
+
+protected:
+    void PositionChanged() override { FInner->SetPosition(Position()); }
+
+private:
+    std::unique_ptr<app::IProgressBar> FInner;
+    TRepaints& FRepaints;
+};
+
+class TMemo : public app::IMemo {
+public:
+    TMemo(std::unique_ptr<app::IMemo> inner, TRepaints& repaints)
+        : FInner(std::move(inner)), FRepaints(repaints) {}
+    const std::string& Name() const override { return FInner->Name(); }
+    bool Visible() const override { return FInner->Visible(); }
+    void SetVisible(bool value) override { FInner->SetVisible(value); }
+    void Repaint() override {
+        ++FRepaints.Count;
+        if (FRepaints.Real) {
+            Timed(FRepaints, [this] { FInner->Repaint(); });
+        }
+    }
+    void Clear() override { FInner->Clear(); }
+    std::vector<std::string> Lines() const override { return FInner->Lines(); }
+
+protected:
+    void AppendLines(const std::vector<std::string>& lines) override {
+        for (const std::string& line : lines) {
+            FInner->Append(line);
+        }
+    }
+
+private:
+    std::unique_ptr<app::IMemo> FInner;
+    TRepaints& FRepaints;
+};
+
+class TFactory : public app::IWidgetFactory, public app::IClock {
+public:
+    TFactory(gui::TQtHost& qt, TRepaints& repaints) : FQt(qt), FRepaints(repaints) {}
+
+    std::unique_ptr<app::IFormView> CreateForm(const app::TControlDef& def) override {
+        return FQt.CreateForm(def);
+    }
+    std::unique_ptr<app::IGroupBox> CreateGroupBox(app::IWidget* p,
+                                                   const app::TControlDef& d) override {
+        return FQt.CreateGroupBox(p, d);
+    }
+    std::unique_ptr<app::ILabel> CreateLabel(app::IWidget* p, const app::TControlDef& d) override {
+        return FQt.CreateLabel(p, d);
+    }
+    std::unique_ptr<app::IButtonEdit> CreateButtonEdit(app::IWidget* p,
+                                                       const app::TControlDef& d) override {
+        return FQt.CreateButtonEdit(p, d);
+    }
+    std::unique_ptr<app::IButton> CreateButton(app::IWidget* p,
+                                               const app::TControlDef& d) override {
+        return FQt.CreateButton(p, d);
+    }
+    std::unique_ptr<app::IMemo> CreateMemo(app::IWidget* p, const app::TControlDef& d) override {
+        return std::make_unique<TMemo>(FQt.CreateMemo(p, d), FRepaints);
+    }
+    std::unique_ptr<app::IProgressBar> CreateProgressBar(app::IWidget* p,
+                                                         const app::TControlDef& d) override {
+        return std::make_unique<TBar>(FQt.CreateProgressBar(p, d), FRepaints);
+    }
+    std::unique_ptr<app::IFileList> CreateFileList(app::IWidget* p,
+                                                   const app::TControlDef& d) override {
+        return FQt.CreateFileList(p, d);
+    }
+
+    // Each backup gets a minute of its own, so every run writes a new file.
+    app::TDateTime Now() const override {
+        app::TDateTime now{2024, 6, 19, 0, 0, 0, 0};
+        now.Hour = (FMinutes / 60) % 24;
+        now.Minute = FMinutes % 60;
+        ++FMinutes;
+        return now;
+    }
+
+private:
+    gui::TQtHost& FQt;
+    TRepaints& FRepaints;
+    mutable int FMinutes = 0;
+};
+
+double Seconds(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n == 0 ? 0 : (n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
+}
+
+void RemoveBackups(const std::string& folder, const std::string& keep) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename() != keep) {
+            fs::remove(entry.path());
+        }
+    }
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& text) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("LC_ALL", "C.UTF-8", 1);
+    std::setlocale(LC_ALL, "");
+    unsetenv("ISC_USER");
+    unsetenv("ISC_PASSWORD");
+
+    int rows = 1000000;
+    int runs = 3;
+    std::string dir;
+    std::string screenshot;
+    bool keep = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--rows" && i + 1 < argc) {
+            rows = std::atoi(argv[++i]);
+        } else if (a == "--runs" && i + 1 < argc) {
+            runs = std::atoi(argv[++i]);
+        } else if (a == "--dir" && i + 1 < argc) {
+            dir = argv[++i];
+        } else if (a == "--screenshot" && i + 1 < argc) {
+            screenshot = fs::absolute(argv[++i]).string();
+        } else if (a == "--keep") {
+            keep = true;
+        } else {
+            std::fprintf(stderr,
+                         "usage: %s [--rows N] [--runs N] [--dir FOLDER] [--keep] "
+                         "[--screenshot FILE]\n",
+                         argv[0]);
+            return 2;
+        }
+    }
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(app::ApplicationTitle));
+    QApplication::setFont(gui::WindowFont());
+
+    const bool madeDir = dir.empty();
+    if (madeDir) {
+        char pattern[] = "/var/tmp/slv-bench-commands-XXXXXX";
+        Check(mkdtemp(pattern) != nullptr, "mkdtemp");
+        dir = pattern;
+    }
+    const std::string dbFolder = dir + "/db";
+    const std::string backupFolder = dir + "/backup";
+    const std::string toolFolder = dir + "/tool/";
+    for (const std::string& f : {dir, dbFolder, backupFolder, toolFolder}) {
+        fs::create_directories(f);
+        chmod(f.c_str(), 0777);
+    }
+    const std::string db = dbFolder + "/SOLVANE.FDB";
+    if (!fs::exists(db)) {
+        std::printf("creating %s with %d rows...\n", db.c_str(), rows);
+        std::fflush(stdout);
+        CreateDatabase(db, rows);
+    }
+    // The restores read one backup, made once by gbak.
+    const std::string source = "source.fbk";
+    if (!fs::exists(backupFolder + "/" + source)) {
+        Check(Run({"gbak", "-b", "-l", "-nt", "-se", kService, db, backupFolder + "/" + source,
+                   "-user", kUser, "-password", kPassword}) == 0,
+              "gbak backup of the restore source");
+    }
+    RemoveBackups(backupFolder, source);
+
+    app::SetToolFolderOverride(toolFolder);
+    {
+        std::ofstream ini(toolFolder + "Environment.ini");
+        ini << "[SYSTEM]\nDBSvrIP=" << kHost << "\nDBPathDB=" << db
+            << "\n[SYSSETUP]\nDBBackPOS=" << backupFolder << "/\n";
+    }
+    std::vector<std::string> boxes;
+    app::SetMessageBoxPresenter([&](const std::string& text, const std::string&, int) {
+        boxes.push_back(text);
+        return 1;
+    });
+
+    gui::TQtHost qt;
+    TRepaints repaints;
+    TFactory factory(qt, repaints);
+    app::TFormHost host = qt.Host();
+    host.Widgets = &factory;
+    host.Clock = &factory;
+    rtl::TComponent owner(nullptr);
+    auto* form = new app::TmainForm(&owner, host);
+    form->Show();
+    QApplication::processEvents();
+
+    std::map<std::string, std::vector<double>> inRepaint;
+    const auto backup = [&](bool realRepaints) {
+        repaints.Real = realRepaints;
+        repaints.Count = 0;
+        repaints.Seconds = 0;
+        const double s = Seconds([&] { form->btnBackupDB->Click(); });
+        if (realRepaints) {
+            inRepaint["backup"].push_back(repaints.Seconds);
+        }
+        const auto lines = form->Memo1->Lines();
+        Check(boxes.empty() && Contains(lines, "====== 백업 완료 ======"), "the window's backup");
+        RemoveBackups(backupFolder, source);
+        return std::make_pair(s, static_cast<double>(lines.size()));
+    };
+
+    if (!screenshot.empty()) {
+        bool taken = false;
+        repaints.OnBarRepaint = [&](int position) {
+            if (position == 50 && !taken) {
+                taken = true;
+                const std::string id =
+                    std::to_string(static_cast<unsigned long>(qt.Window()->winId()));
+                Run({"import", "-window", id, screenshot});
+            }
+        };
+        backup(true);
+        std::printf("%s %s\n", taken ? "wrote" : "no picture taken:", screenshot.c_str());
+        delete form;
+        if (madeDir && !keep) {
+            fs::remove_all(dir);
+        }
+        return taken ? 0 : 1;
+    }
+
+    // Choose the restore source in the list, as the user would.
+    form->fbBackup->Update();
+    const auto& items = form->fbBackup->Items();
+    const auto at = std::find(items.begin(), items.end(), source);
+    Check(at != items.end(), "finding the restore source in the list");
+    form->fbBackup->UserSelected(static_cast<int>(at - items.begin()));
+
+    const std::string windowTarget = dbFolder + "/SOLVANE복원.fdb";
+    const std::string gbakTarget = dbFolder + "/gbak.fdb";
+    const auto restore = [&](bool realRepaints) {
+        fs::remove(windowTarget);
+        repaints.Real = realRepaints;
+        repaints.Count = 0;
+        repaints.Seconds = 0;
+        const double s = Seconds([&] { form->btnRestoreDB->Click(); });
+        if (realRepaints) {
+            inRepaint["restore"].push_back(repaints.Seconds);
+        }
+        const auto lines = form->Memo2->Lines();
+        Check(boxes.empty() && Contains(lines, "====== 복원 완료 ======"), "the window's restore");
+        return std::make_pair(s, static_cast<double>(lines.size()));
+    };
+
+    // One untimed round first: the client library is loaded and the window
+    // painted once before anything is measured.
+    backup(true);
+    restore(true);
+    inRepaint.clear();
+
+    std::map<std::string, std::vector<double>> times;
+    double backupLines = 0;
+    double restoreLines = 0;
+    for (int run = 1; run <= runs; ++run) {
+        std::printf("run %d of %d\n", run, runs);
+        std::fflush(stdout);
+        auto [b, bl] = backup(true);
+        times["backup window"].push_back(b);
+        backupLines = bl;
+        times["backup gbak"].push_back(Seconds([&] {
+            Check(Run({"gbak", "-b", "-v", "-l", "-nt", "-se", kService, db,
+                       backupFolder + "/gbak.fbk", "-user", kUser, "-password", kPassword}) == 0,
+                  "gbak backup");
+        }));
+        RemoveBackups(backupFolder, source);
+        times["backup window, no repaints"].push_back(backup(false).first);
+
+        auto [r, rl] = restore(true);
+        times["restore window"].push_back(r);
+        restoreLines = rl;
+        fs::remove(gbakTarget);
+        times["restore gbak"].push_back(Seconds([&] {
+            Check(Run({"gbak", "-c", "-rep", "-v", "-page_size", "4096", "-buffers", "3000",
+                       "-use_all_space", "-se", kService, backupFolder + "/" + source, gbakTarget,
+                       "-user", kUser, "-password", kPassword}) == 0,
+                  "gbak restore");
+        }));
+        times["restore window, no repaints"].push_back(restore(false).first);
+        for (const auto& [name, list] : times) {
+            std::printf("  %-28s %8.3f s\n", name.c_str(), list.back());
+        }
+        std::fflush(stdout);
+    }
+
+    const double bw = Median(times["backup window"]);
+    const double bg = Median(times["backup gbak"]);
+    const double bn = Median(times["backup window, no repaints"]);
+    const double rw = Median(times["restore window"]);
+    const double rg = Median(times["restore gbak"]);
+    const double rn = Median(times["restore window, no repaints"]);
+    std::printf("\n%d rows, %d runs, medians:\n", rows, runs);
+    std::printf("backup   window %8.3f s   gbak -se %8.3f s   ratio %.3f   (%.0f lines in Memo1)\n",
+                bw, bg, bw / bg, backupLines);
+    std::printf("restore  window %8.3f s   gbak -se %8.3f s   ratio %.3f   (%.0f lines in Memo2)\n",
+                rw, rg, rw / rg, restoreLines);
+    std::printf("repaints per output line: backup %.1f us (%.3f s with, %.3f s without), "
+                "restore %.1f us (%.3f s with, %.3f s without)\n",
+                (bw - bn) / backupLines * 1e6, bw, bn, (rw - rn) / restoreLines * 1e6, rw, rn);
+
+    std::printf("time inside the repaints per output line (median): backup %.1f us, "
+                "restore %.1f us\n",
+                Median(inRepaint["backup"]) / backupLines * 1e6,
+                Median(inRepaint["restore"]) / restoreLines * 1e6);
+
+    delete form;
+    app::SetMessageBoxPresenter(nullptr);
+    if (madeDir && !keep) {
+        fs::remove_all(dir);
+    }
+    return 0;
+}
