@@ -516,13 +516,18 @@ std::unique_ptr<QWidget> MakeWindow(const app::TControlDef& def) {
 QFont WindowFont() {
     // Only families that are installed: looking for a missing one sends Qt
     // through the font configuration's substitutes, which costs start-up time.
-    QStringList families;
-    for (const QString& family : {QStringLiteral("Tahoma"), QStringLiteral("NanumGothic"),
-                                  QStringLiteral("NanumBarunGothic")}) {
-        if (QFontDatabase::hasFamily(family)) {
-            families << family;
+    // The installed families are read once and compared by name.
+    static const QStringList families = [] {
+        const QStringList installed = QFontDatabase::families();
+        QStringList chosen;
+        for (const QString& family : {QStringLiteral("Tahoma"), QStringLiteral("NanumGothic"),
+                                      QStringLiteral("NanumBarunGothic")}) {
+            if (installed.contains(family, Qt::CaseInsensitive)) {
+                chosen << family;
+            }
         }
-    }
+        return chosen;
+    }();
     QFont font;
     if (!families.isEmpty()) {
         font.setFamilies(families);
