@@ -318,7 +318,7 @@ int main(int argc, char** argv) {
     }
     // The restores read one backup, made once by gbak.
     const std::string source = "source.fbk";
-    if (!fs::exists(backupFolder + "/" + source)) {
+    if (screenshot.empty() && !fs::exists(backupFolder + "/" + source)) {
         Check(Run({"gbak", "-b", "-l", "-nt", "-se", kService, db, backupFolder + "/" + source,
                    "-user", kUser, "-password", kPassword}) == 0,
               "gbak backup of the restore source");
