@@ -355,8 +355,16 @@ void TpFIBCustomService::EnsureLibrary() {
 }
 
 size_t TpFIBCustomService::ReplyLength() const noexcept {
-    // The reply length travels as an unsigned 16-bit number.
-    return std::min<size_t>(FReplyBuffer.size(), MaxBlockLength);
+    // The reply length travels as an unsigned 16-bit number. The buffer holds
+    // at least one byte so the client library never gets a null address.
+    if (FReplyBuffer.empty()) {
+        return 0;
+    }
+    return std::min<size_t>(static_cast<size_t>(std::max(FBufferSize, 0)), MaxBlockLength);
+}
+
+void TpFIBCustomService::AllocateReplyBuffer() {
+    FReplyBuffer.assign(static_cast<size_t>(std::max(FBufferSize, 1)), '\0');
 }
 
 void TpFIBCustomService::SetBufferSizeValue(int32_t value) {
@@ -365,7 +373,7 @@ void TpFIBCustomService::SetBufferSizeValue(int32_t value) {
     }
     FBufferSize = value;
     if (!FReplyBuffer.empty()) {
-        FReplyBuffer.assign(static_cast<size_t>(std::max(value, 0)), '\0');
+        AllocateReplyBuffer();
     }
 }
 
@@ -381,7 +389,7 @@ void TpFIBCustomService::QueryService() {
     // whatever the call does.
     const std::string queryBlock = std::exchange(FQueryItems, std::string());
     if (FReplyBuffer.empty()) {
-        FReplyBuffer.assign(static_cast<size_t>(std::max(FBufferSize, 0)), '\0');
+        AllocateReplyBuffer();
     }
     EnsureLibrary();
     if (FClientLibrary->isc_service_query(

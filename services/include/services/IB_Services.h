@@ -208,6 +208,7 @@ protected:
 
 private:
     void ParamsChanging();
+    void AllocateReplyBuffer();
     void ParamsChanged() noexcept { FParamsDirty = true; }
 
     IIBClientLibraryPtr FClientLibrary;

@@ -193,7 +193,9 @@ EXPORT ISC_STATUS isc_service_query(ISC_STATUS* status, SVC_HANDLE* handle, void
     }
     const Reply* r = &g_replies[g_replyNext++];
     int n = r->length < bufferLength ? r->length : bufferLength;
-    memcpy(buffer, r->bytes, (size_t)n);
+    if (n > 0) {
+        memcpy(buffer, r->bytes, (size_t)n);
+    }
     SetSuccess(status);
     return 0;
 }
