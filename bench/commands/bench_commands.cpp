@@ -460,6 +460,15 @@ int main(int argc, char** argv) {
                 "restore %.1f us (%.3f s with, %.3f s without)\n",
                 (bw - bn) / backupLines * 1e6, bw, bn, (rw - rn) / restoreLines * 1e6, rw, rn);
 
+    const auto least = [&](const char* name) {
+        const auto& v = times[name];
+        return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
+    };
+    std::printf("fastest runs: backup window %.3f s / gbak %.3f s = %.3f; restore window %.3f s / "
+                "gbak %.3f s = %.3f\n",
+                least("backup window"), least("backup gbak"),
+                least("backup window") / least("backup gbak"), least("restore window"),
+                least("restore gbak"), least("restore window") / least("restore gbak"));
     std::printf("time inside the repaints per output line (median): backup %.1f us, "
                 "restore %.1f us\n",
                 Median(inRepaint["backup"]) / backupLines * 1e6,
