@@ -193,7 +193,7 @@ TEST_F(MakeServerTest, YesStopsMovesAsideRestoresWritesSettingsAndStartsTheSuite
     EXPECT_EQ(Boxes[0].Caption, "종료확인");
     EXPECT_EQ(Boxes[0].Flags, 36);
     ASSERT_EQ(Boxes.size(), 1u) << Boxes[1].Text;
-    EXPECT_TRUE(SuiteStopped());
+    EXPECT_TRUE(WaitUntil([this] { return SuiteStopped(); }));
 
     // The old database is aside, the backup's data at the database path.
     ASSERT_TRUE(fs::exists(Aside));
@@ -317,7 +317,7 @@ TEST_F(MakeServerTest, DatabaseHeldByAnAttachmentIsNotMoved) {
     EXPECT_EQ(Boxes[1].Caption, "변경실패");
     EXPECT_EQ(Boxes[1].Flags, 16);
     EXPECT_FALSE(fs::exists(Aside));
-    EXPECT_TRUE(SuiteStopped()) << "what was stopped stays stopped";
+    EXPECT_TRUE(WaitUntil([this] { return SuiteStopped(); })) << "what was stopped stays stopped";
     EXPECT_TRUE(form.Memo2->Lines().empty()) << "nothing restored";
     session.End();
     ASSERT_TRUE(WaitUntil([this] { return !ServerHasInUse(Database); }));
@@ -365,7 +365,7 @@ TEST_F(MakeServerTest, IncompleteRestorePutsTheDatabaseBack) {
     }
     EXPECT_FALSE(AnyLineContains(form.Memo2->Lines(), "복원 완료"));
     EXPECT_FALSE(fs::exists(Aside));
-    EXPECT_TRUE(SuiteStopped()) << "the suite stays stopped";
+    EXPECT_TRUE(WaitUntil([this] { return SuiteStopped(); })) << "the suite stays stopped";
     ExpectDatabaseIntact();
 }
 
