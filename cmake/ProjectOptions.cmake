@@ -10,11 +10,14 @@ if(SLV_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# slv_add_gtest(<target> LABELS <labels...> SOURCES <files...> LIBS <libs...>)
+# slv_add_gtest(<target> LABELS <labels...> SOURCES <files...> LIBS <libs...>
+#               [TIMEOUT <seconds>] [RESOURCE_LOCK <names...>])
 # Every test case becomes one CTest test carrying the given labels, so one
-# layer can be run alone (ctest -L client).
+# layer can be run alone (ctest -L client). Tests sharing a RESOURCE_LOCK name
+# never run at the same time (e.g. tests that start and end the suite's
+# programs, which are found by name machine-wide).
 function(slv_add_gtest target)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "LABELS;SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LABELS;SOURCES;LIBS;RESOURCE_LOCK" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main slv_warnings)
   if(NOT ARG_TIMEOUT)
@@ -30,6 +33,9 @@ function(slv_add_gtest target)
   file(WRITE "${_slv_labels_file}"
     "foreach(_slv_test IN LISTS ${target}_TESTS)\n"
     "  set_tests_properties(\"\${_slv_test}\" PROPERTIES LABELS \"${ARG_LABELS}\")\n"
+    "  if(NOT \"${ARG_RESOURCE_LOCK}\" STREQUAL \"\")\n"
+    "    set_tests_properties(\"\${_slv_test}\" PROPERTIES RESOURCE_LOCK \"${ARG_RESOURCE_LOCK}\")\n"
+    "  endif()\n"
     "endforeach()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${_slv_labels_file}")
 endfunction()

@@ -7,6 +7,7 @@ slv_add_gtest(commands_tests
   LIBS slv_appcore)
 
 slv_add_gtest(commands_server_tests
+  RESOURCE_LOCK suite_programs
   LABELS app integration
   TIMEOUT 900
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/commands_backup_test.cpp

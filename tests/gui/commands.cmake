@@ -1,5 +1,6 @@
 # The commands on the real Qt window against the real server.
 slv_add_gtest(commands_gui_tests
+  RESOURCE_LOCK suite_programs
   LABELS gui integration
   TIMEOUT 900
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/GuiTestMain.cpp ${CMAKE_CURRENT_LIST_DIR}/commands_gui_test.cpp
