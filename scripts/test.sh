@@ -221,7 +221,7 @@ fi
 # settings hold for the build as well. (Subshells keep them out of the rest.)
 asan_build() (
     sanitizer_environment
-    build_tree "$BUILD_ASAN" -DSLV_SANITIZE=ON -DSLV_BENCH=OFF -DSLV_WERROR=OFF
+    build_tree "$BUILD_ASAN" -DSLV_SANITIZE=ON -DSLV_BENCH=OFF -DSLV_WERROR=OFF -DCMAKE_BUILD_TYPE=Debug
 )
 asan_tests() (
     sanitizer_environment
