@@ -152,18 +152,22 @@ place "$(find_built Solvane.exe)" Solvane.exe || slv_log "the stand-in Solvane.e
 place "$(find_built SLVServer.exe)" SLVServer.exe || slv_log "the stand-in SLVServer.exe is not built; the demo runs without it"
 place "$(find_built fbtracemon)" fbtracemon || true
 
+INI_NOTE="written now"
 if [ $RESET -eq 1 ] || [ ! -f "$DEMO/Environment.ini" ]; then
     slv_log "writing $DEMO/Environment.ini"
     printf '[SYSTEM]\r\nDBSvrIP=%s\r\nDBPathDB=%s\r\nSvrIP=%s\r\n\r\n[SYSSETUP]\r\nDBBackPOS=%s/\r\n' \
         "$SLV_FB_HOST" "$DEMO_DB" "$SLV_FB_HOST" "$DEMO_BACKUP" >"$DEMO/Environment.ini"
+else
+    INI_NOTE="kept from an earlier run; --reset-demo writes it anew"
 fi
 
 cat >&2 <<EOF
 
 Demo set-up:
   tool folder     $DEMO
-  settings        $DEMO/Environment.ini
-  database        $SLV_FB_HOST:$DEMO_DB
+  settings        $DEMO/Environment.ini ($INI_NOTE):
+$(sed -e 's/\r$//' -e 's/^/                    /' "$DEMO/Environment.ini")
+  demo database   $SLV_FB_HOST:$DEMO_DB
   backup folder   $DEMO_BACKUP/
   server          $(bash "$SLV_SCRIPTS_DIR/fbserver.sh" status --state "$SERVER_STATE" 2>&1 || true)
 
