@@ -14,19 +14,13 @@
 #include <QApplication>
 #include <QWidget>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -36,11 +30,10 @@
 #include <vector>
 
 #include "app/MainForm.h"
+#include "bench/BenchCommon.h"
 #include "app/RKSysUtils.h"
 #include "app/Settings.h"
 #include "gui/QtViews.h"
-
-extern char** environ;
 
 namespace {
 
@@ -49,30 +42,13 @@ namespace fs = std::filesystem;
 const std::string kHost = "127.0.0.1";
 const std::string kUser = "SYSDBA";
 const std::string kPassword = "jwx+[]";
-const std::string kService = kHost + ":service_mgr";
 
-int Run(const std::vector<std::string>& args, const char* input = nullptr) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input != nullptr ? input : "/dev/null", O_RDONLY,
-                                     0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(rc));
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+const bench::TServer kServer{kHost, kUser, kPassword};
+
+// Runs a program with its output thrown away (its error output is kept);
+// returns its exit code.
+int Run(const std::vector<std::string>& args) {
+    return bench::Run(args, bench::TStderr::Keep);
 }
 
 void Check(bool ok, const std::string& what) {
@@ -85,31 +61,7 @@ void Check(bool ok, const std::string& what) {
 // The same generated data as the service benchmark: a small customer table
 // and an order table with `rows` rows and an index.
 void CreateDatabase(const std::string& db, int rows) {
-    const std::string script = fs::path(db).parent_path() / "create.sql";
-    std::ofstream out(script);
-    out << "SET SQL DIALECT 3;\n"
-        << "CREATE DATABASE '" << kHost << ":" << db << "' USER '" << kUser << "' PASSWORD '"
-        << kPassword << "' PAGE_SIZE 4096 DEFAULT CHARACTER SET UTF8;\n"
-        << "CREATE TABLE CUSTOMER (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(60),"
-           " CITY VARCHAR(40), PHONE VARCHAR(20));\n"
-        << "CREATE TABLE ORDERS (ID INTEGER NOT NULL PRIMARY KEY, CUSTOMER_ID INTEGER,"
-           " AMOUNT NUMERIC(12,2), NOTE VARCHAR(100), CREATED TIMESTAMP);\n"
-        << "CREATE INDEX ORDERS_CUSTOMER ON ORDERS (CUSTOMER_ID);\n"
-        << "COMMIT;\n"
-        << "SET TERM ^;\n"
-        << "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN\n"
-        << "  WHILE (I < 1000) DO BEGIN\n"
-        << "    INSERT INTO CUSTOMER VALUES (:I, '고객 ' || :I, '서울', '02-' || :I);\n"
-        << "    I = I + 1; END\n"
-        << "  I = 0;\n"
-        << "  WHILE (I < " << rows << ") DO BEGIN\n"
-        << "    INSERT INTO ORDERS VALUES (:I, MOD(:I, 1000), :I * 0.01,"
-           " '주문 메모 ' || :I, DATEADD(:I SECOND TO TIMESTAMP '2024-01-01 00:00:00'));\n"
-        << "    I = I + 1; END\n"
-        << "END^\n"
-        << "SET TERM ;^\n"
-        << "COMMIT;\n";
-    out.close();
+    const std::string script = bench::WriteCreateScript(kServer, db, rows);
     Check(Run({"isql-fb", "-q", "-b", "-ch", "UTF8", "-user", kUser, "-password", kPassword, "-i",
                script}) == 0,
           "creating " + db);
@@ -125,11 +77,13 @@ struct TRepaints {
     std::function<void(int position)> OnBarRepaint;
 };
 
-void Timed(TRepaints& repaints, const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    repaints.Seconds +=
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+// One repaint of a wrapped bar or box: counted, and done (timed) only while
+// repaints are real.
+void RepaintInner(TRepaints& repaints, app::IWidget& inner) {
+    ++repaints.Count;
+    if (repaints.Real) {
+        repaints.Seconds += bench::Seconds([&] { inner.Repaint(); });
+    }
 }
 
 class TBar : public app::IProgressBar {
@@ -140,10 +94,7 @@ public:
     bool Visible() const override { return FInner->Visible(); }
     void SetVisible(bool value) override { FInner->SetVisible(value); }
     void Repaint() override {
-        ++FRepaints.Count;
-        if (FRepaints.Real) {
-            Timed(FRepaints, [this] { FInner->Repaint(); });
-        }
+        RepaintInner(FRepaints, *FInner);
         if (FRepaints.OnBarRepaint) {
             FRepaints.OnBarRepaint(Position());
         }
@@ -164,12 +115,7 @@ public:
     const std::string& Name() const override { return FInner->Name(); }
     bool Visible() const override { return FInner->Visible(); }
     void SetVisible(bool value) override { FInner->SetVisible(value); }
-    void Repaint() override {
-        ++FRepaints.Count;
-        if (FRepaints.Real) {
-            Timed(FRepaints, [this] { FInner->Repaint(); });
-        }
-    }
+    void Repaint() override { RepaintInner(FRepaints, *FInner); }
     void Clear() override { FInner->Clear(); }
     std::vector<std::string> Lines() const override { return FInner->Lines(); }
 
@@ -233,18 +179,6 @@ private:
     TRepaints& FRepaints;
     mutable int FMinutes = 0;
 };
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n == 0 ? 0 : (n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
-}
 
 void RemoveBackups(const std::string& folder, const std::string& keep) {
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -319,8 +253,7 @@ int main(int argc, char** argv) {
     // The restores read one backup, made once by gbak.
     const std::string source = "source.fbk";
     if (screenshot.empty() && !fs::exists(backupFolder + "/" + source)) {
-        Check(Run({"gbak", "-b", "-l", "-nt", "-se", kService, db, backupFolder + "/" + source,
-                   "-user", kUser, "-password", kPassword}) == 0,
+        Check(Run(bench::GbakBackupArgs(kServer, db, backupFolder + "/" + source, false)) == 0,
               "gbak backup of the restore source");
     }
     RemoveBackups(backupFolder, source);
@@ -349,18 +282,27 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
 
     std::map<std::string, std::vector<double>> inRepaint;
-    const auto backup = [&](bool realRepaints) {
+    // Clicks one of the window's commands and times it; checks that it ended
+    // with `doneLine` in its output and no message box. Returns the seconds
+    // and the number of output lines.
+    const auto runCommand = [&](app::IButton& button, const app::IMemo& memo, const char* name,
+                                const std::string& doneLine, bool realRepaints) {
         repaints.Real = realRepaints;
         repaints.Count = 0;
         repaints.Seconds = 0;
-        const double s = Seconds([&] { form->btnBackupDB->Click(); });
+        const double s = bench::Seconds([&] { button.Click(); });
         if (realRepaints) {
-            inRepaint["backup"].push_back(repaints.Seconds);
+            inRepaint[name].push_back(repaints.Seconds);
         }
-        const auto lines = form->Memo1->Lines();
-        Check(boxes.empty() && Contains(lines, "====== 백업 완료 ======"), "the window's backup");
-        RemoveBackups(backupFolder, source);
+        const auto lines = memo.Lines();
+        Check(boxes.empty() && Contains(lines, doneLine), std::string("the window's ") + name);
         return std::make_pair(s, static_cast<double>(lines.size()));
+    };
+    const auto backup = [&](bool realRepaints) {
+        const auto result = runCommand(*form->btnBackupDB, *form->Memo1, "backup",
+                                       "====== 백업 완료 ======", realRepaints);
+        RemoveBackups(backupFolder, source);
+        return result;
     };
 
     if (!screenshot.empty()) {
@@ -393,16 +335,8 @@ int main(int argc, char** argv) {
     const std::string gbakTarget = dbFolder + "/gbak.fdb";
     const auto restore = [&](bool realRepaints) {
         fs::remove(windowTarget);
-        repaints.Real = realRepaints;
-        repaints.Count = 0;
-        repaints.Seconds = 0;
-        const double s = Seconds([&] { form->btnRestoreDB->Click(); });
-        if (realRepaints) {
-            inRepaint["restore"].push_back(repaints.Seconds);
-        }
-        const auto lines = form->Memo2->Lines();
-        Check(boxes.empty() && Contains(lines, "====== 복원 완료 ======"), "the window's restore");
-        return std::make_pair(s, static_cast<double>(lines.size()));
+        return runCommand(*form->btnRestoreDB, *form->Memo2, "restore",
+                          "====== 복원 완료 ======", realRepaints);
     };
 
     // One untimed round first: the client library is loaded and the window
@@ -420,9 +354,8 @@ int main(int argc, char** argv) {
         auto [b, bl] = backup(true);
         times["backup window"].push_back(b);
         backupLines = bl;
-        times["backup gbak"].push_back(Seconds([&] {
-            Check(Run({"gbak", "-b", "-v", "-l", "-nt", "-se", kService, db,
-                       backupFolder + "/gbak.fbk", "-user", kUser, "-password", kPassword}) == 0,
+        times["backup gbak"].push_back(bench::Seconds([&] {
+            Check(Run(bench::GbakBackupArgs(kServer, db, backupFolder + "/gbak.fbk", true)) == 0,
                   "gbak backup");
         }));
         RemoveBackups(backupFolder, source);
@@ -432,10 +365,9 @@ int main(int argc, char** argv) {
         times["restore window"].push_back(r);
         restoreLines = rl;
         fs::remove(gbakTarget);
-        times["restore gbak"].push_back(Seconds([&] {
-            Check(Run({"gbak", "-c", "-rep", "-v", "-page_size", "4096", "-buffers", "3000",
-                       "-use_all_space", "-se", kService, backupFolder + "/" + source, gbakTarget,
-                       "-user", kUser, "-password", kPassword}) == 0,
+        times["restore gbak"].push_back(bench::Seconds([&] {
+            Check(Run(bench::GbakRestoreArgs(kServer, backupFolder + "/" + source, gbakTarget,
+                                             true)) == 0,
                   "gbak restore");
         }));
         times["restore window, no repaints"].push_back(restore(false).first);
@@ -445,12 +377,12 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    const double bw = Median(times["backup window"]);
-    const double bg = Median(times["backup gbak"]);
-    const double bn = Median(times["backup window, no repaints"]);
-    const double rw = Median(times["restore window"]);
-    const double rg = Median(times["restore gbak"]);
-    const double rn = Median(times["restore window, no repaints"]);
+    const double bw = bench::Median(times["backup window"]);
+    const double bg = bench::Median(times["backup gbak"]);
+    const double bn = bench::Median(times["backup window, no repaints"]);
+    const double rw = bench::Median(times["restore window"]);
+    const double rg = bench::Median(times["restore gbak"]);
+    const double rn = bench::Median(times["restore window, no repaints"]);
     std::printf("\n%d rows, %d runs, medians:\n", rows, runs);
     std::printf("backup   window %8.3f s   gbak -se %8.3f s   ratio %.3f   (%.0f lines in Memo1)\n",
                 bw, bg, bw / bg, backupLines);
@@ -471,8 +403,8 @@ int main(int argc, char** argv) {
                 least("restore gbak"), least("restore window") / least("restore gbak"));
     std::printf("time inside the repaints per output line (median): backup %.1f us, "
                 "restore %.1f us\n",
-                Median(inRepaint["backup"]) / backupLines * 1e6,
-                Median(inRepaint["restore"]) / restoreLines * 1e6);
+                bench::Median(inRepaint["backup"]) / backupLines * 1e6,
+                bench::Median(inRepaint["restore"]) / restoreLines * 1e6);
 
     delete form;
     app::SetMessageBoxPresenter(nullptr);

@@ -7,30 +7,22 @@
 //
 // The server (SLV_FB_HOST, default 127.0.0.1) must be able to read and write
 // the folder; a fresh one under /var/tmp is made when none is given.
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "bench/BenchCommon.h"
 #include "client/fib.h"
 #include "services/IB_Services.h"
-
-extern char** environ;
 
 namespace {
 
@@ -43,58 +35,15 @@ const std::string kHost = Env("SLV_FB_HOST", "127.0.0.1");
 const std::string kUser = "SYSDBA";
 const std::string kPassword = Env("SLV_FB_PASSWORD", "jwx+[]");
 
-// Runs a program with its output thrown away; returns its exit code.
-int Run(const std::vector<std::string>& args, const char* input = nullptr) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input != nullptr ? input : "/dev/null", O_RDONLY,
-                                     0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(rc));
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+const bench::TServer kServer{kHost, kUser, kPassword};
+
+// Runs a program with all its output thrown away; returns its exit code.
+int Run(const std::vector<std::string>& args) {
+    return bench::Run(args, bench::TStderr::Discard);
 }
 
 void CreateDatabase(const std::string& db, int rows) {
-    const std::string script = std::filesystem::path(db).parent_path() / "create.sql";
-    std::ofstream out(script);
-    out << "SET SQL DIALECT 3;\n"
-        << "CREATE DATABASE '" << kHost << ":" << db << "' USER '" << kUser << "' PASSWORD '"
-        << kPassword << "' PAGE_SIZE 4096 DEFAULT CHARACTER SET UTF8;\n"
-        << "CREATE TABLE CUSTOMER (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(60),"
-           " CITY VARCHAR(40), PHONE VARCHAR(20));\n"
-        << "CREATE TABLE ORDERS (ID INTEGER NOT NULL PRIMARY KEY, CUSTOMER_ID INTEGER,"
-           " AMOUNT NUMERIC(12,2), NOTE VARCHAR(100), CREATED TIMESTAMP);\n"
-        << "CREATE INDEX ORDERS_CUSTOMER ON ORDERS (CUSTOMER_ID);\n"
-        << "COMMIT;\n"
-        << "SET TERM ^;\n"
-        << "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN\n"
-        << "  WHILE (I < 1000) DO BEGIN\n"
-        << "    INSERT INTO CUSTOMER VALUES (:I, '고객 ' || :I, '서울', '02-' || :I);\n"
-        << "    I = I + 1; END\n"
-        << "  I = 0;\n"
-        << "  WHILE (I < " << rows << ") DO BEGIN\n"
-        << "    INSERT INTO ORDERS VALUES (:I, MOD(:I, 1000), :I * 0.01,"
-           " '주문 메모 ' || :I, DATEADD(:I SECOND TO TIMESTAMP '2024-01-01 00:00:00'));\n"
-        << "    I = I + 1; END\n"
-        << "END^\n"
-        << "SET TERM ;^\n"
-        << "COMMIT;\n";
-    out.close();
+    const std::string script = bench::WriteCreateScript(kServer, db, rows);
     if (Run({"isql-fb", "-q", "-b", "-ch", "UTF8", "-i", script}) != 0) {
         std::fprintf(stderr, "isql-fb could not create %s\n", db.c_str());
         std::exit(1);
@@ -152,12 +101,10 @@ void Check(int rc, const char* what) {
     }
 }
 
-const std::string kService = kHost + ":service_mgr";
+const std::string kService = kServer.ServiceManager();
 
 void GbakBackup(const std::string& db, const std::string& file) {
-    Check(Run({"gbak", "-b", "-v", "-l", "-nt", "-se", kService, db, file, "-user", kUser,
-               "-password", kPassword}),
-          "gbak backup");
+    Check(Run(bench::GbakBackupArgs(kServer, db, file, true)), "gbak backup");
 }
 
 void FbsvcmgrBackup(const std::string& db, const std::string& file) {
@@ -168,9 +115,7 @@ void FbsvcmgrBackup(const std::string& db, const std::string& file) {
 }
 
 void GbakRestore(const std::string& file, const std::string& db) {
-    Check(Run({"gbak", "-rep", "-v", "-page_size", "4096", "-buffers", "3000", "-use_all_space",
-               "-se", kService, file, db, "-user", kUser, "-password", kPassword}),
-          "gbak restore");
+    Check(Run(bench::GbakRestoreArgs(kServer, file, db, false)), "gbak restore");
 }
 
 void FbsvcmgrRestore(const std::string& file, const std::string& db) {
@@ -178,18 +123,6 @@ void FbsvcmgrRestore(const std::string& file, const std::string& db) {
                "bkp_file", file, "dbname", db, "res_replace", "res_use_all_space", "res_page_size",
                "4096", "res_buffers", "3000", "verbose"}),
           "fbsvcmgr restore");
-}
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 } // namespace
@@ -260,14 +193,14 @@ int main(int argc, char** argv) {
         // Rotate the order so that no client always follows the same one.
         for (size_t k = 0; k < clients.size(); ++k) {
             const Client& c = clients[(k + static_cast<size_t>(run)) % clients.size()];
-            const double t = Seconds(c.backup);
+            const double t = bench::Seconds(c.backup);
             backupTimes[c.name].push_back(t);
             std::printf("run %d  backup   %-10s %7.3f s\n", run + 1, c.name, t);
             std::fflush(stdout);
         }
         for (size_t k = 0; k < clients.size(); ++k) {
             const Client& c = clients[(k + static_cast<size_t>(run)) % clients.size()];
-            const double t = Seconds(c.restore);
+            const double t = bench::Seconds(c.restore);
             restoreTimes[c.name].push_back(t);
             std::printf("run %d  restore  %-10s %7.3f s\n", run + 1, c.name, t);
             std::fflush(stdout);
@@ -277,9 +210,9 @@ int main(int argc, char** argv) {
     std::printf("\n%d rows, %d runs each, medians:\n", rows, runs);
     for (const char* what : {"backup", "restore"}) {
         auto& times = std::string(what) == "backup" ? backupTimes : restoreTimes;
-        const double ours = Median(times["components"]);
-        const double gbak = Median(times["gbak -se"]);
-        const double svcmgr = Median(times["fbsvcmgr"]);
+        const double ours = bench::Median(times["components"]);
+        const double gbak = bench::Median(times["gbak -se"]);
+        const double svcmgr = bench::Median(times["fbsvcmgr"]);
         std::printf("%-8s components %7.3f s   gbak -se %7.3f s   fbsvcmgr %7.3f s   "
                     "ours/gbak %.3f   ours/fbsvcmgr %.3f\n",
                     what, ours, gbak, svcmgr, ours / gbak, ours / svcmgr);
@@ -291,7 +224,7 @@ int main(int argc, char** argv) {
             perRunSvcmgr.push_back(times["components"][i] / times["fbsvcmgr"][i]);
         }
         std::printf("%-8s median of per-run ratios: ours/gbak %.3f   ours/fbsvcmgr %.3f\n", what,
-                    Median(perRunGbak), Median(perRunSvcmgr));
+                    bench::Median(perRunGbak), bench::Median(perRunSvcmgr));
     }
 
     if (!keep && ownDir) {

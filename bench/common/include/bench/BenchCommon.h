@@ -1,0 +1,50 @@
+// What the benchmarks share: the server they talk to, starting programs with
+// their output thrown away, the generated database, gbak's command lines and
+// the timing helpers.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// The server and the login the benchmarks use.
+struct TServer {
+    std::string Host;
+    std::string User;
+    std::string Password;
+
+    // The service manager's name for `-se` and fbsvcmgr.
+    std::string ServiceManager() const { return Host + ":service_mgr"; }
+};
+
+enum class TStderr { Keep, Discard };
+
+// Runs a program with its input from /dev/null and its output thrown away
+// (and its error output too, with TStderr::Discard); returns its exit code,
+// -1 when it cannot be started or does not exit normally.
+int Run(const std::vector<std::string>& args, TStderr errors);
+
+// Writes create.sql next to `db`: an isql script that creates the database
+// on the server with a small customer table and an order table with `rows`
+// rows and an index. Returns the script's path.
+std::string WriteCreateScript(const TServer& server, const std::string& db, int rows);
+
+// gbak's backup of `db` to `file` through the service manager, without
+// garbage collection and in the non-transportable format.
+std::vector<std::string> GbakBackupArgs(const TServer& server, const std::string& db,
+                                        const std::string& file, bool verbose);
+
+// gbak's verbose restore of `file` over `db` through the service manager
+// (page size 4096, 3000 buffers, all space used); `create` adds -c.
+std::vector<std::string> GbakRestoreArgs(const TServer& server, const std::string& file,
+                                         const std::string& db, bool create);
+
+// How long `work` takes, in seconds.
+double Seconds(const std::function<void()>& work);
+
+// The median; 0 for no values.
+double Median(std::vector<double> v);
+
+} // namespace bench
