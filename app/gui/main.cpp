@@ -1,19 +1,17 @@
 // Solvane Database Maintenance: start-up of the process.
 #include <QApplication>
-#include <QEvent>
 #include <QFont>
 #include <QLibraryInfo>
-#include <QTimer>
 #include <QTranslator>
 #include <QWidget>
 
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 #include "app/MainForm.h"
 #include "app/RKSysUtils.h"
+#include "gui/FirstPaintProbe.h"
 #include "gui/QtViews.h"
 
 namespace {
@@ -22,33 +20,6 @@ bool HasEnv(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
 }
-
-// With SLV_BENCH_FIRST_PAINT set, the window reports the moment its first
-// paint is done (CLOCK_MONOTONIC, nanoseconds) on stdout and the process
-// ends: the start-up benchmark reads it.
-class TFirstPaintProbe : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint && !FSeen) {
-            FSeen = true;
-            QTimer::singleShot(0, qApp, [] {
-                timespec now{};
-                clock_gettime(CLOCK_MONOTONIC, &now);
-                std::printf("first-paint-ns %lld\n",
-                            static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
-                std::fflush(stdout);
-                QApplication::quit();
-            });
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    bool FSeen = false;
-};
 
 } // namespace
 
@@ -85,8 +56,10 @@ int main(int argc, char* argv[]) {
         rtl::TComponent owner(nullptr);
         auto* mainForm = new app::TmainForm(&owner, host.Host());
 
-        TFirstPaintProbe probe;
-        if (HasEnv("SLV_BENCH_FIRST_PAINT")) {
+        // With SLV_BENCH_FIRST_PAINT set, the window reports its first paint
+        // on stdout and the process ends: the start-up benchmark reads it.
+        gui::TFirstPaintProbe probe;
+        if (gui::TFirstPaintProbe::Requested()) {
             host.Window()->installEventFilter(&probe);
         }
         mainForm->Show();
