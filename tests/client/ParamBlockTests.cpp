@@ -33,6 +33,23 @@ struct BlockCase {
     std::string Block;
 };
 
+// BuildDatabaseParamBlock or BuildTransactionParamBlock.
+using BuildBlock = void (*)(rtl::TStringList&, std::string&, uint16_t&, bool);
+
+// Builds each case's block over an old one and checks its bytes and length.
+template <size_t N> void ExpectBlocks(const BlockCase (&cases)[N], BuildBlock build) {
+    for (const BlockCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        rtl::TStringList lines;
+        lines.Assign(c.Lines);
+        std::string block = "old";
+        uint16_t length = 999;
+        build(lines, block, length, c.Flag);
+        EXPECT_EQ(Show(block), Show(c.Block));
+        EXPECT_EQ(length, c.Block.size());
+    }
+}
+
 // --- database blocks
 
 TEST(DatabaseParamBlock, AcceptedLinesGiveExactBytes) {
@@ -90,16 +107,7 @@ TEST(DatabaseParamBlock, AcceptedLinesGiveExactBytes) {
          true,
          Bytes({1, 28, 255}, std::string(255, 'u'))},
     };
-    for (const BlockCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        rtl::TStringList lines;
-        lines.Assign(c.Lines);
-        std::string block = "old";
-        uint16_t length = 999;
-        fib::BuildDatabaseParamBlock(lines, block, length, c.Flag);
-        EXPECT_EQ(Show(block), Show(c.Block));
-        EXPECT_EQ(length, c.Block.size());
-    }
+    ExpectBlocks(cases, fib::BuildDatabaseParamBlock);
 }
 
 TEST(DatabaseParamBlock, LinesAreWrittenBackTrimmed) {
@@ -129,6 +137,20 @@ struct ErrorCase {
     int SQLCode;
     std::string Message;
 };
+
+// Builds each case's block with the flag set and checks the error it raises.
+template <size_t N> void ExpectErrors(const ErrorCase (&cases)[N], BuildBlock build) {
+    for (const ErrorCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        rtl::TStringList lines;
+        lines.Assign(c.Lines);
+        std::string block;
+        uint16_t length = 0;
+        const auto e = Catch<fib::EFIBClientError>([&] { build(lines, block, length, true); });
+        EXPECT_EQ(e.Message(), c.Message);
+        EXPECT_EQ(e.SQLCode(), c.SQLCode);
+    }
+}
 
 TEST(DatabaseParamBlock, RejectedNamesAndValues) {
     const ErrorCase cases[] = {
@@ -161,17 +183,7 @@ TEST(DatabaseParamBlock, RejectedNamesAndValues) {
          "DPB Constant (isc_dpb_set_db_charset) value is too long: 300 bytes, at most 255 are "
          "allowed."},
     };
-    for (const ErrorCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        rtl::TStringList lines;
-        lines.Assign(c.Lines);
-        std::string block;
-        uint16_t length = 0;
-        const auto e = Catch<fib::EFIBClientError>(
-            [&] { fib::BuildDatabaseParamBlock(lines, block, length, true); });
-        EXPECT_EQ(e.Message(), c.Message);
-        EXPECT_EQ(e.SQLCode(), c.SQLCode);
-    }
+    ExpectErrors(cases, fib::BuildDatabaseParamBlock);
 }
 
 TEST(DatabaseParamBlock, NumbersThatDoNotConvert) {
@@ -277,16 +289,7 @@ TEST(TransactionParamBlock, AcceptedLinesGiveExactBytes) {
          false,
          Bytes({3, 10, 255}, std::string(255, 't'))},
     };
-    for (const BlockCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        rtl::TStringList lines;
-        lines.Assign(c.Lines);
-        std::string block = "old";
-        uint16_t length = 999;
-        fib::BuildTransactionParamBlock(lines, block, length, c.Flag);
-        EXPECT_EQ(Show(block), Show(c.Block));
-        EXPECT_EQ(length, c.Block.size());
-    }
+    ExpectBlocks(cases, fib::BuildTransactionParamBlock);
 }
 
 TEST(TransactionParamBlock, RejectedNamesAndValues) {
@@ -318,17 +321,7 @@ TEST(TransactionParamBlock, RejectedNamesAndValues) {
          "TPB Constant (isc_tpb_lock_write) value is too long: 256 bytes, at most 255 are "
          "allowed."},
     };
-    for (const ErrorCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        rtl::TStringList lines;
-        lines.Assign(c.Lines);
-        std::string block;
-        uint16_t length = 0;
-        const auto e = Catch<fib::EFIBClientError>(
-            [&] { fib::BuildTransactionParamBlock(lines, block, length, true); });
-        EXPECT_EQ(e.Message(), c.Message);
-        EXPECT_EQ(e.SQLCode(), c.SQLCode);
-    }
+    ExpectErrors(cases, fib::BuildTransactionParamBlock);
 }
 
 TEST(TransactionParamBlock, LinesAreWrittenBackTrimmed) {
