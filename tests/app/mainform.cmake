@@ -2,4 +2,4 @@
 slv_add_gtest(mainform_tests
   LABELS app
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/mainform_test.cpp
-  LIBS slv_appcore)
+  LIBS slv_appcore slv_windowtest)

@@ -4,6 +4,7 @@
 #include "app/MainForm.h"
 #include "app/RKSysUtils.h"
 #include "app/Settings.h"
+#include "testsupport/WindowTest.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TShownBox {
-    std::string Text;
-    std::string Caption;
-    int Flags = 0;
-};
-
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
@@ -38,40 +33,11 @@ void WriteFile(const fs::path& path, const std::string& content) {
     out << content;
 }
 
-class MainFormTest : public ::testing::Test {
+class MainFormTest : public slvtest::TWindowTest<app::THeadlessHost> {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/slv-mainform-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        FRoot = pattern;
-        FTool = FRoot / "tool";
-        fs::create_directories(FTool);
-        app::SetToolFolderOverride(FTool.string() + "/");
-        FStartFolder = fs::current_path();
-        app::SetMessageBoxPresenter(
-            [this](const std::string& text, const std::string& caption, int flags) {
-                Boxes.push_back({text, caption, flags});
-                return 1;
-            });
-    }
+    MainFormTest() : TWindowTest("/tmp/slv-mainform-XXXXXX") {}
 
-    void TearDown() override {
-        delete FApplication; // frees the window it owns
-        Form = nullptr;
-        FApplication = nullptr;
-        app::SetMessageBoxPresenter(nullptr);
-        app::SetToolFolderOverride("");
-        fs::current_path(FStartFolder);
-        std::error_code ignored;
-        fs::remove_all(FRoot, ignored);
-    }
-
-    // The window, owned by an unnamed application component as at run time.
-    app::TmainForm& CreateForm() {
-        FApplication = new rtl::TComponent(nullptr);
-        Form = new app::TmainForm(FApplication, Host.Host());
-        return *Form;
-    }
+    app::TmainForm& CreateForm() { return OpenWindow(); }
 
     fs::path Ini() const { return FTool / "Environment.ini"; }
     void WriteIni(const std::string& content) { WriteFile(Ini(), content); }
@@ -85,16 +51,6 @@ protected:
     app::THeadlessLabel& Label(const std::string& name) {
         return dynamic_cast<app::THeadlessLabel&>(*Host.Find(name));
     }
-
-    app::THeadlessHost Host;
-    app::TmainForm* Form = nullptr; // owned by the application component
-    std::vector<TShownBox> Boxes;
-    fs::path FRoot;
-    fs::path FTool;
-
-private:
-    rtl::TComponent* FApplication = nullptr;
-    fs::path FStartFolder;
 };
 
 // --- start-up -------------------------------------------------------------

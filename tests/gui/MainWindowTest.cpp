@@ -4,6 +4,7 @@
 #include "app/RKSysUtils.h"
 #include "app/Settings.h"
 #include "gui/QtViews.h"
+#include "testsupport/WindowTest.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -33,61 +34,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TShownBox {
-    std::string Text;
-    std::string Caption;
-    int Flags = 0;
-};
-
 void WriteFile(const fs::path& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary);
     out << content;
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public slvtest::TWindowTest<gui::TQtHost> {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/slv-window-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        FRoot = pattern;
-        FTool = FRoot / "tool";
-        fs::create_directories(FTool);
-        app::SetToolFolderOverride(FTool.string() + "/");
-        FStartFolder = fs::current_path();
-        RecordBoxes();
-    }
-
-    void TearDown() override {
-        Close();
-        app::SetMessageBoxPresenter(nullptr);
-        app::SetToolFolderOverride("");
-        fs::current_path(FStartFolder);
-        std::error_code ignored;
-        fs::remove_all(FRoot, ignored);
-    }
-
-    void RecordBoxes() {
-        app::SetMessageBoxPresenter(
-            [this](const std::string& text, const std::string& caption, int flags) {
-                Boxes.push_back({text, caption, flags});
-                return 1;
-            });
-    }
+    MainWindowTest() : TWindowTest("/tmp/slv-window-XXXXXX") {}
 
     app::TmainForm& Open(bool show = true) {
-        FApplication = new rtl::TComponent(nullptr);
-        Form = new app::TmainForm(FApplication, Host.Host());
+        OpenWindow();
         if (show) {
             Form->Show();
         }
         return *Form;
     }
 
-    void Close() {
-        delete FApplication; // frees the window it owns
-        FApplication = nullptr;
-        Form = nullptr;
-    }
+    void Close() { CloseWindow(); }
 
     QWidget* Window() const { return Host.Window(); }
     template <typename T = QWidget> T* Child(const char* name) const {
@@ -95,16 +59,6 @@ protected:
         EXPECT_NE(child, nullptr) << name;
         return child;
     }
-
-    gui::TQtHost Host;
-    app::TmainForm* Form = nullptr;
-    std::vector<TShownBox> Boxes;
-    fs::path FRoot;
-    fs::path FTool;
-
-private:
-    rtl::TComponent* FApplication = nullptr;
-    fs::path FStartFolder;
 };
 
 // --- layout ----------------------------------------------------------------
