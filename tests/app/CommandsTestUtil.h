@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <set>
@@ -22,6 +24,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -53,6 +56,19 @@ inline std::string ReadText(const std::string& path) {
 inline void WriteText(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
+}
+
+// Looks at `condition` every 20 ms until it holds (true) or `seconds` have
+// passed (false).
+inline bool WaitUntil(const std::function<bool()>& condition, int seconds = 15) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 // File names in the process's locale (UTF-8), for paths in Korean.
@@ -245,6 +261,27 @@ protected:
             }
         }
         ADD_FAILURE() << name << " is not in the list";
+    }
+
+    // The check the restore and make-server commands make of the backup file
+    // before anything else: clicked with no file chosen, and then with a
+    // chosen `name` gone from `backupFolder`, `button` shows one error box
+    // each time. Call it with ASSERT_NO_FATAL_FAILURE.
+    void ExpectChosenBackupIsChecked(app::IButton& button, const std::string& backupFolder,
+                                     const std::string& name) {
+        button.Click();
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].Text, "복원할 백업파일을 먼저 선택하세요");
+        EXPECT_EQ(Boxes[0].Caption, "에러");
+        EXPECT_EQ(Boxes[0].Flags, 16);
+
+        Choose(name);
+        fs::remove(backupFolder + "/" + name);
+        button.Click();
+        ASSERT_EQ(Boxes.size(), 2u);
+        EXPECT_EQ(Boxes[1].Text, "파일이름이 올바르지 않습니다");
+        EXPECT_EQ(Boxes[1].Caption, "에러");
+        EXPECT_EQ(Boxes[1].Flags, 16);
     }
 
     // The boxes shown, less the question about a running Solvane.exe: tests

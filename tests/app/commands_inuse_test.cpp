@@ -5,22 +5,8 @@
 #include "app/Commands.h"
 #include "app/DatabaseInUse.h"
 
-#include <chrono>
-#include <thread>
-
 namespace cmdtest {
 namespace {
-
-bool WaitUntil(const std::function<bool()>& condition, int seconds = 15) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
 
 // isql-fb attached to a database while the object lives.
 class TSession {

@@ -125,19 +125,8 @@ TEST_F(RestoreCommandTest, AsksForAFileFirstAndRefusesAMissingOne) {
     PlaceBackup(BackupFolder, BackupName);
     app::TmainForm& form = Prepare();
 
-    form.btnRestoreDB->Click();
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].Text, "복원할 백업파일을 먼저 선택하세요");
-    EXPECT_EQ(Boxes[0].Caption, "에러");
-    EXPECT_EQ(Boxes[0].Flags, 16);
-
-    Choose(BackupName);
-    fs::remove(BackupFolder + "/" + BackupName);
-    form.btnRestoreDB->Click();
-    ASSERT_EQ(Boxes.size(), 2u);
-    EXPECT_EQ(Boxes[1].Text, "파일이름이 올바르지 않습니다");
-    EXPECT_EQ(Boxes[1].Caption, "에러");
-    EXPECT_EQ(Boxes[1].Flags, 16);
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectChosenBackupIsChecked(*form.btnRestoreDB, BackupFolder, BackupName));
     EXPECT_FALSE(form.RestoreDB(false));
 
     EXPECT_TRUE(Headless.CursorHistory.empty()) << "the window is not touched";

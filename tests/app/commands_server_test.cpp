@@ -5,25 +5,11 @@
 #include "app/Commands.h"
 #include "app/DatabaseInUse.h"
 
-#include <chrono>
-#include <thread>
-
 namespace cmdtest {
 namespace {
 
 constexpr const char* BackupName = "SLV_Backup_240619_2217.fbk";
 constexpr const char* ConfirmText = "실행 중인 솔바네를 종료합니다";
-
-bool WaitUntil(const std::function<bool()>& condition, int seconds = 15) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
 
 std::string ExeOf(pid_t pid) {
     char target[4096];
@@ -260,19 +246,8 @@ TEST_F(MakeServerTest, MissingOrUnchosenBackupFileStopsBeforeAnything) {
     StartSuite();
     const std::string iniBefore = IniText();
 
-    form.btnChangeServer->Click();
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].Text, "복원할 백업파일을 먼저 선택하세요");
-    EXPECT_EQ(Boxes[0].Caption, "에러");
-    EXPECT_EQ(Boxes[0].Flags, 16);
-
-    Choose(BackupName);
-    fs::remove(BackupFolder + "/" + BackupName);
-    form.btnChangeServer->Click();
-    ASSERT_EQ(Boxes.size(), 2u);
-    EXPECT_EQ(Boxes[1].Text, "파일이름이 올바르지 않습니다");
-    EXPECT_EQ(Boxes[1].Caption, "에러");
-    EXPECT_EQ(Boxes[1].Flags, 16);
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectChosenBackupIsChecked(*form.btnChangeServer, BackupFolder, BackupName));
 
     EXPECT_TRUE(SuiteRunning()) << "nothing is stopped";
     EXPECT_FALSE(fs::exists(Aside));
