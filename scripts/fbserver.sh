@@ -161,7 +161,7 @@ launch_guardian() {
         sleep 0.05
         i=$((i + 1))
     done
-    GUARDIAN_TICKS=$(start_ticks "$GUARDIAN_PID")
+    GUARDIAN_TICKS=$(start_ticks "$GUARDIAN_PID" || true)
 }
 
 # Polls the service manager until it answers. Returns 0 when it answers with
