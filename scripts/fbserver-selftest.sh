@@ -8,13 +8,17 @@
 # reuse of a server that answers, stop of only the recorded guardian, a stale
 # state file, and stop when nothing was started.
 #
-# Needs root and unshare; exits 77 (skipped) without them.
+# Needs root, unshare and ip; exits 77 (skipped) without them.
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 if [ "${1:-}" != --inside ]; then
     if [ "$(id -u)" -ne 0 ]; then
         echo "skipped: needs root" >&2
+        exit 77
+    fi
+    if ! command -v ip >/dev/null 2>&1; then
+        echo "skipped: the ip tool (iproute2) is not installed" >&2
         exit 77
     fi
     if ! unshare --pid --fork --mount-proc --net --mount true 2>/dev/null; then
