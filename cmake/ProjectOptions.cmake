@@ -23,7 +23,10 @@ function(slv_add_gtest target)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
+  # Parameterised cases are named by their index: their values may be raw
+  # bytes that make unreadable test names.
   gtest_discover_tests(${target}
+    NO_PRETTY_VALUES
     DISCOVERY_TIMEOUT 120
     PROPERTIES TIMEOUT ${ARG_TIMEOUT})
   # A list of labels does not survive the discovery step's command line (only
