@@ -5,14 +5,13 @@
 #include <cstdio>
 
 #include "app/RKSysUtils.h"
+#include "app/Commands.h"
 #include "app/Settings.h"
 
 namespace app {
 
 namespace {
 
-constexpr const char* IniFile = "Environment.ini";
-constexpr const char* DefaultServer = "127.0.0.1";
 constexpr const char* FolderChooserTitle = "폴더를 선택해 주세요";
 constexpr const char* DatabaseFilter = "DB파일(*.fdb)|*.fdb|";
 constexpr const char* DatabaseDefaultExt = ".fdb";
@@ -236,17 +235,17 @@ void TmainForm::WireEvents() {
 }
 
 void TmainForm::FormCreate(IWidget* /*Sender*/) {
-    FDBSvrIP = ReadIniValue(IniFile, "SYSTEM", "DBSvrIP");
+    FDBSvrIP = ReadIniValue(SettingsFile, "SYSTEM", "DBSvrIP");
     if (FDBSvrIP.empty()) {
-        FDBSvrIP = DefaultServer;
+        FDBSvrIP = LocalServer;
     }
 
-    const std::string dbPath = ReadIniValue(IniFile, "SYSTEM", "DBPathDB");
+    const std::string dbPath = ReadIniValue(SettingsFile, "SYSTEM", "DBPathDB");
     if (!dbPath.empty()) {
         txtDBFN->SetText(dbPath);
     }
 
-    FBackupPath = ReadIniValue(IniFile, "SYSSETUP", "DBBackPOS");
+    FBackupPath = ReadIniValue(SettingsFile, "SYSSETUP", "DBBackPOS");
     if (!FBackupPath.empty()) {
         fbBackup->ApplyFilePath(FBackupPath);
         txtBackupPath->SetText(FBackupPath);

@@ -23,7 +23,6 @@ namespace app {
 
 namespace {
 
-constexpr const char* IniFile = "Environment.ini";
 constexpr const char* ErrorCaption = "에러";
 constexpr const char* ChangeFailedCaption = "변경실패";
 constexpr const char* ConfirmCloseCaption = "종료확인";
@@ -112,14 +111,14 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
     service.SetServerName(FDBSvrIP);
 
     service.SetDatabaseName(rtl::Trim(txtDBFN->Text()));
-    WriteIniValue(IniFile, "SYSTEM", "DBPathDB", service.DatabaseName());
+    WriteIniValue(SettingsFile, "SYSTEM", "DBPathDB", service.DatabaseName());
 
     SetAccount(service);
 
     const TDateTime now = Clock().Now();
 
     FBackupPath = folder;
-    WriteIniValue(IniFile, "SYSSETUP", "DBBackPOS", FBackupPath);
+    WriteIniValue(SettingsFile, "SYSSETUP", "DBBackPOS", FBackupPath);
 
     service.BackupFile().Clear();
     service.BackupFile().Add(JoinFolder(FBackupPath, BackupFileName(now)));
@@ -203,7 +202,7 @@ bool TmainForm::RestoreDB(bool AsServer) {
 
     std::string server = LocalServer;
     if (!AsServer) {
-        server = ReadIniValue(IniFile, "SYSTEM", "DBSvrIP");
+        server = ReadIniValue(SettingsFile, "SYSTEM", "DBSvrIP");
         if (server.empty()) {
             server = LocalServer;
         }
@@ -362,10 +361,10 @@ void TmainForm::btnChangeServerClick(IWidget* /*Sender*/) {
         return;
     }
 
-    WriteIniValue(IniFile, "SYSTEM", "SvrIP", LocalServer);
-    WriteIniValue(IniFile, "SYSTEM", "DBSvrIP", LocalServer);
-    WriteIniValue(IniFile, "SYSTEM", "DBPathDB", database);
-    WriteIniValue(IniFile, "SYSSETUP", "DBBackPOS", rtl::Trim(txtBackupPath->Text()));
+    WriteIniValue(SettingsFile, "SYSTEM", "SvrIP", LocalServer);
+    WriteIniValue(SettingsFile, "SYSTEM", "DBSvrIP", LocalServer);
+    WriteIniValue(SettingsFile, "SYSTEM", "DBPathDB", database);
+    WriteIniValue(SettingsFile, "SYSSETUP", "DBBackPOS", rtl::Trim(txtBackupPath->Text()));
 
     ShellOpen(ToolFolder() + SLVServerExe);
     ShellOpen(ToolFolder() + SolvaneExe);

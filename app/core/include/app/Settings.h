@@ -12,6 +12,9 @@
 
 namespace app {
 
+// The settings file that every caller names, in the tool's own folder.
+inline constexpr const char* SettingsFile = "Environment.ini";
+
 // Folder of the running executable, ending in "/".
 std::string ToolFolder();
 // Lets tests point the tool folder elsewhere; empty = none.
