@@ -13,6 +13,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 using app::TServerDatabases;
 
 TEST(CommandNames, TimeStampIsYearMonthDayHourMinuteWithLeadingZeros) {
@@ -72,7 +74,7 @@ std::string Name(const std::string& name) {
 }
 
 TEST(ServerDatabases, ReadsCountsAndNames) {
-    const std::string reply = "\x32" + Number(5, 3) + Number(6, 2) + Name("/var/tmp/a.fdb") +
+    const std::string reply = "\x32"s + Number(5, 3) + Number(6, 2) + Name("/var/tmp/a.fdb") +
                               Name("/data/솔바네.fdb") + "\x7F\x01";
     TServerDatabases result;
     ASSERT_TRUE(app::ParseServerDatabases(reply.data(), reply.size(), result));
@@ -82,7 +84,7 @@ TEST(ServerDatabases, ReadsCountsAndNames) {
 }
 
 TEST(ServerDatabases, NoDatabasesAndTrailingBufferBytes) {
-    std::string reply = "\x32" + Number(5, 0) + Number(6, 0) + "\x7F\x01";
+    std::string reply = "\x32"s + Number(5, 0) + Number(6, 0) + "\x7F\x01";
     reply.append(100, '\0');
     TServerDatabases result;
     ASSERT_TRUE(app::ParseServerDatabases(reply.data(), reply.size(), result));
@@ -94,14 +96,14 @@ TEST(ServerDatabases, RefusesWhatItCannotBeSureOf) {
     TServerDatabases result;
     const std::vector<std::string> bad = {
         "",
-        "\x43" + Number(5, 0) + "\x7F\x01",              // another item
-        "\x32" + Number(5, 1) + "\x02",                  // truncated
-        "\x32" + Number(5, 1) + "\x01",                  // ended inside the block
-        "\x32" + Number(5, 1) + "\x6A\x10\x00/short",    // name past the reply
-        "\x32\x05\x01\x00",                              // number past the reply
-        "\x32" + Number(5, 1) + Name("/a.fdb") + "\x09", // unknown item
-        "\x32" + Number(5, 1) + "\x7F",                  // no reply end
-        "\x32" + Number(5, 1) + "\x7F\x02",              // truncated after the block
+        "\x43"s + Number(5, 0) + "\x7F\x01",              // another item
+        "\x32"s + Number(5, 1) + "\x02",                  // truncated
+        "\x32"s + Number(5, 1) + "\x01",                  // ended inside the block
+        "\x32"s + Number(5, 1) + "\x6A\x10\x00/short",    // name past the reply
+        "\x32\x05\x01\x00",                               // number past the reply
+        "\x32"s + Number(5, 1) + Name("/a.fdb") + "\x09", // unknown item
+        "\x32"s + Number(5, 1) + "\x7F",                  // no reply end
+        "\x32"s + Number(5, 1) + "\x7F\x02",              // truncated after the block
     };
     for (const std::string& reply : bad) {
         EXPECT_FALSE(app::ParseServerDatabases(reply.data(), reply.size(), result))

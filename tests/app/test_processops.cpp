@@ -22,6 +22,8 @@ using apptest::TempDir;
 
 namespace {
 
+using namespace std::string_literals;
+
 const std::string StandInDir = STANDIN_DIR;
 
 // A copy of the Solvane.exe stand-in under a name of its own, so that these
@@ -142,7 +144,7 @@ TEST_F(ProcessTest, TerminateWithPathEndsNothing) {
 TEST_F(ProcessTest, EndedButNotReapedIsNotRunning) {
     // A short name, which the kernel's short command name of the zombie
     // still holds in full.
-    const std::string shortName = "z" + std::to_string(::getpid() % 1000000) + ".exe";
+    const std::string shortName = "z"s + std::to_string(::getpid() % 1000000) + ".exe";
     std::filesystem::rename(FProgram, FDir / shortName);
     Child child(FDir / shortName);
     ASSERT_GT(child.Pid(), 0);
