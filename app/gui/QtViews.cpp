@@ -533,6 +533,11 @@ QFont WindowFont() {
         font.setFamilies(families);
     }
     font.setPixelSize(12);
+    // The form is laid out in whole pixels for a fully hinted font. Full
+    // hinting also loads each new glyph faster than the light auto-hinting
+    // most desktops ask for, which shows in the time to the first paint: the
+    // window draws a few hundred different Korean glyphs before it appears.
+    font.setHintingPreference(QFont::PreferFullHinting);
     return font;
 }
 
