@@ -1,9 +1,13 @@
 // Start-up benchmark: runs the maintenance window and a bare Qt window of the
 // same size by turns, each until its first paint, and compares the time from
-// process start to the first paint and the peak resident memory.
+// process start to the first paint and the peak resident memory. Given a third
+// program (the bare window with one Korean label), it compares the window
+// with that as well: the label's figures show what any window that draws text
+// pays for the font system before its first paint.
 //
 // Usage: startup_bench <window program> <bare window program> [rounds]
-// Both programs print "first-paint-ns <CLOCK_MONOTONIC ns>" and end when
+//                      [<bare window with one label>]
+// The programs print "first-paint-ns <CLOCK_MONOTONIC ns>" and end when
 // SLV_BENCH_FIRST_PAINT is set. Needs a display (see run.sh).
 #include <poll.h>
 #include <signal.h>
@@ -100,7 +104,8 @@ TRun RunOnce(const std::string& program) {
     return run;
 }
 
-double Median(std::vector<double> values) {
+double Median(const std::vector<double>& input) {
+    std::vector<double> values = input;
     if (values.empty()) {
         return 0;
     }
@@ -109,67 +114,90 @@ double Median(std::vector<double> values) {
     return values.size() % 2 != 0 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
+struct TProgram {
+    std::string Path;
+    const char* Name;
+    std::vector<double> Ms, Cpu, Mb;
+};
+
+double Fastest(const std::vector<double>& values) {
+    return *std::min_element(values.begin(), values.end());
+}
+
+void PrintRatios(const char* what, const char* unit, double (*pick)(const std::vector<double>&),
+                 std::vector<double> TProgram::*field, const std::vector<TProgram>& programs,
+                 const char* target) {
+    const TProgram& window = programs[0];
+    const double w = pick(window.*field);
+    std::printf("%s: window %.1f %s", what, w, unit);
+    for (size_t i = 1; i < programs.size(); ++i) {
+        const double y = pick(programs[i].*field);
+        std::printf(", %s %.1f %s (ratio %.2f)", programs[i].Name, y, unit, w / y);
+    }
+    std::printf("%s\n", target);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s <window program> <bare window program> [rounds]\n",
+        std::fprintf(stderr,
+                     "usage: %s <window program> <bare window program> [rounds] "
+                     "[<bare window with one label>]\n",
                      argv[0]);
         return 2;
     }
-    const std::string tool = argv[1];
-    const std::string bare = argv[2];
+    std::vector<TProgram> programs{{argv[1], "window", {}, {}, {}}, {argv[2], "bare", {}, {}, {}}};
     const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 15;
+    if (argc > 4) {
+        programs.push_back({argv[4], "one label", {}, {}, {}});
+    }
     setenv("SLV_BENCH_FIRST_PAINT", "1", 1);
 
     // One round of each to warm the file cache; not counted.
-    RunOnce(tool);
-    RunOnce(bare);
-
-    std::vector<double> toolMs, bareMs, toolMb, bareMb, toolCpu, bareCpu;
-    std::printf("%5s  %10s %8s %8s  %10s %8s %8s\n", "round", "window ms", "cpu ms", "MB",
-                "bare ms", "cpu ms", "MB");
-    for (int round = 1; round <= rounds; ++round) {
-        // Alternate which program goes first.
-        TRun a, b;
-        if (round % 2 != 0) {
-            a = RunOnce(tool);
-            b = RunOnce(bare);
-        } else {
-            b = RunOnce(bare);
-            a = RunOnce(tool);
-        }
-        if (!a.Ok || !b.Ok) {
-            std::fprintf(stderr, "round %d: a program did not report its first paint\n", round);
-            return 1;
-        }
-        toolCpu.push_back(a.CpuMs);
-        bareCpu.push_back(b.CpuMs);
-        toolMs.push_back(a.StartMs);
-        toolMb.push_back(a.PeakRssMb);
-        bareMs.push_back(b.StartMs);
-        bareMb.push_back(b.PeakRssMb);
-        std::printf("%5d  %10.1f %8.1f %8.1f  %10.1f %8.1f %8.1f\n", round, a.StartMs, a.CpuMs,
-                    a.PeakRssMb, b.StartMs, b.CpuMs, b.PeakRssMb);
+    for (const TProgram& program : programs) {
+        RunOnce(program.Path);
     }
 
-    const double tMs = Median(toolMs);
-    const double bMs = Median(bareMs);
-    const double tMb = Median(toolMb);
-    const double bMb = Median(bareMb);
-    std::printf("\nmedian start to first paint: window %.1f ms, bare %.1f ms, ratio %.2f "
-                "(target <= 1.20)\n",
-                tMs, bMs, tMs / bMs);
-    const double tMin = *std::min_element(toolMs.begin(), toolMs.end());
-    const double bMin = *std::min_element(bareMs.begin(), bareMs.end());
-    std::printf("fastest start to first paint: window %.1f ms, bare %.1f ms, ratio %.2f\n", tMin,
-                bMin, tMin / bMin);
-    const double tCpu = Median(toolCpu);
-    const double bCpu = Median(bareCpu);
-    std::printf("median processor time: window %.1f ms, bare %.1f ms, ratio %.2f\n", tCpu, bCpu,
-                tCpu / bCpu);
-    std::printf("median peak memory: window %.1f MB, bare %.1f MB, difference %+.1f MB "
-                "(target <= +10)\n",
-                tMb, bMb, tMb - bMb);
+    std::printf("%5s", "round");
+    for (const TProgram& program : programs) {
+        std::printf("  %10s %8s %8s", program.Name, "cpu ms", "MB");
+    }
+    std::printf("\n");
+    const size_t count = programs.size();
+    for (int round = 1; round <= rounds; ++round) {
+        // Each round starts with another program.
+        std::vector<TRun> runs(count);
+        for (size_t k = 0; k < count; ++k) {
+            const size_t i = (static_cast<size_t>(round) + k) % count;
+            runs[i] = RunOnce(programs[i].Path);
+        }
+        std::printf("%5d", round);
+        for (size_t i = 0; i < count; ++i) {
+            if (!runs[i].Ok) {
+                std::fprintf(stderr, "\nround %d: %s did not report its first paint\n", round,
+                             programs[i].Path.c_str());
+                return 1;
+            }
+            programs[i].Ms.push_back(runs[i].StartMs);
+            programs[i].Cpu.push_back(runs[i].CpuMs);
+            programs[i].Mb.push_back(runs[i].PeakRssMb);
+            std::printf("  %10.1f %8.1f %8.1f", runs[i].StartMs, runs[i].CpuMs, runs[i].PeakRssMb);
+        }
+        std::printf("\n");
+    }
+
+    std::printf("\n");
+    PrintRatios("median start to first paint", "ms", Median, &TProgram::Ms, programs,
+                "; target against bare <= 1.20");
+    PrintRatios("fastest start to first paint", "ms", Fastest, &TProgram::Ms, programs, "");
+    PrintRatios("median processor time", "ms", Median, &TProgram::Cpu, programs, "");
+    const double windowMb = Median(programs[0].Mb);
+    std::printf("median peak memory: window %.1f MB", windowMb);
+    for (size_t i = 1; i < count; ++i) {
+        const double mb = Median(programs[i].Mb);
+        std::printf(", %s %.1f MB (difference %+.1f MB)", programs[i].Name, mb, windowMb - mb);
+    }
+    std::printf("; target against bare <= +10 MB\n");
     return 0;
 }

@@ -6,8 +6,12 @@ build=$(readlink -f "${1:?build folder}")
 rounds=${2:-15}
 tool=$(find "$build" -name SolvaneDBMaint -type f -perm -u+x | head -n1)
 bare=$(find "$build" -name bench_bare_window -type f -perm -u+x | head -n1)
+label=$(find "$build" -name bench_label_window -type f -perm -u+x | head -n1)
 bench=$(find "$build" -name startup_bench -type f -perm -u+x | head -n1)
-[[ -n "$tool" && -n "$bare" && -n "$bench" ]] || { echo "build SolvaneDBMaint bench_bare_window startup_bench first" >&2; exit 2; }
+[[ -n "$tool" && -n "$bare" && -n "$label" && -n "$bench" ]] || {
+    echo "build SolvaneDBMaint bench_bare_window bench_label_window startup_bench first" >&2
+    exit 2
+}
 
 # The window runs from a folder of its own with settings and a few backups,
 # as on a user's machine.
@@ -31,4 +35,4 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 cd "$work"
-DISPLAY=$display XDG_RUNTIME_DIR=$work "$bench" "$work/SolvaneDBMaint" "$bare" "$rounds"
+DISPLAY=$display XDG_RUNTIME_DIR=$work "$bench" "$work/SolvaneDBMaint" "$bare" "$rounds" "$label"
