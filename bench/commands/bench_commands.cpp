@@ -13,6 +13,7 @@
 // QT_QPA_PLATFORM=xcb); otherwise the window is offscreen.
 #include <QApplication>
 #include <QWidget>
+#include <QWindow>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -280,6 +281,17 @@ int main(int argc, char** argv) {
     auto* form = new app::TmainForm(&owner, host);
     form->Show();
     QApplication::processEvents();
+    if (!screenshot.empty()) {
+        // On a fresh X server the window is mapped a moment after Show; a
+        // small database reaches its 50th output line before that, and the
+        // picture would be black.
+        QWindow* window = qt.Window()->windowHandle();
+        for (int i = 0; i < 500 && (window == nullptr || !window->isExposed()); ++i) {
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+            window = qt.Window()->windowHandle();
+        }
+        QApplication::processEvents();
+    }
 
     std::map<std::string, std::vector<double>> inRepaint;
     // Clicks one of the window's commands and times it; checks that it ended
