@@ -2,10 +2,10 @@
 // same size by turns, each until its first paint, and compares the time from
 // process start to the first paint, the time from process start to its end
 // right after that paint (launch to quit), the processor time and the peak
-// resident memory. Given a third
-// program (the bare window with one Korean label), it compares the window
-// with that as well: the label's figures show what any window that draws text
-// pays for the font system before its first paint.
+// resident memory. Given a third program (the bare window with one Korean
+// label), it compares the window with that as well: the label's figures show
+// what any window that draws text pays for the font system before its first
+// paint.
 //
 // Usage: startup_bench <window program> <bare window program> [rounds]
 //                      [<bare window with one label>]
@@ -110,8 +110,7 @@ TRun RunOnce(const std::string& program) {
     return run;
 }
 
-double Median(const std::vector<double>& input) {
-    std::vector<double> values = input;
+double Median(std::vector<double> values) {
     if (values.empty()) {
         return 0;
     }
@@ -127,19 +126,25 @@ struct TProgram {
     std::vector<double> Ms, Exit, Cpu, Mb;
 };
 
-double Fastest(const std::vector<double>& values) {
+double Fastest(std::vector<double> values) {
     return *std::min_element(values.begin(), values.end());
 }
 
-void PrintRatios(const char* what, const char* unit, double (*pick)(const std::vector<double>&),
-                 std::vector<double> TProgram::*field, const std::vector<TProgram>& programs,
-                 const char* target) {
-    const TProgram& window = programs[0];
-    const double w = pick(window.*field);
+// One line of the summary: the window's figure, then each yardstick's with
+// the window's ratio to it (or, for memory, the difference).
+void PrintComparison(const char* what, const char* unit, double (*pick)(std::vector<double>),
+                     std::vector<double> TProgram::*field, const std::vector<TProgram>& programs,
+                     bool difference, const char* target) {
+    const double w = pick(programs[0].*field);
     std::printf("%s: window %.1f %s", what, w, unit);
     for (size_t i = 1; i < programs.size(); ++i) {
         const double y = pick(programs[i].*field);
-        std::printf(", %s %.1f %s (ratio %.2f)", programs[i].Name, y, unit, w / y);
+        if (difference) {
+            std::printf(", %s %.1f %s (difference %+.1f %s)", programs[i].Name, y, unit, w - y,
+                        unit);
+        } else {
+            std::printf(", %s %.1f %s (ratio %.2f)", programs[i].Name, y, unit, w / y);
+        }
     }
     std::printf("%s\n", target);
 }
@@ -196,19 +201,15 @@ int main(int argc, char* argv[]) {
     }
 
     std::printf("\n");
-    PrintRatios("median start to first paint", "ms", Median, &TProgram::Ms, programs,
-                "; target against bare <= 1.20");
-    PrintRatios("fastest start to first paint", "ms", Fastest, &TProgram::Ms, programs, "");
+    PrintComparison("median start to first paint", "ms", Median, &TProgram::Ms, programs, false,
+                    "; target against bare <= 1.20");
+    PrintComparison("fastest start to first paint", "ms", Fastest, &TProgram::Ms, programs, false,
+                    "");
     // Launch to quit: the bare window loads the font configuration only as
     // it ends, after its first paint.
-    PrintRatios("median start to exit", "ms", Median, &TProgram::Exit, programs, "");
-    PrintRatios("median processor time", "ms", Median, &TProgram::Cpu, programs, "");
-    const double windowMb = Median(programs[0].Mb);
-    std::printf("median peak memory: window %.1f MB", windowMb);
-    for (size_t i = 1; i < count; ++i) {
-        const double mb = Median(programs[i].Mb);
-        std::printf(", %s %.1f MB (difference %+.1f MB)", programs[i].Name, mb, windowMb - mb);
-    }
-    std::printf("; target against bare <= +10 MB\n");
+    PrintComparison("median start to exit", "ms", Median, &TProgram::Exit, programs, false, "");
+    PrintComparison("median processor time", "ms", Median, &TProgram::Cpu, programs, false, "");
+    PrintComparison("median peak memory", "MB", Median, &TProgram::Mb, programs, true,
+                    "; target against bare <= +10 MB");
     return 0;
 }
