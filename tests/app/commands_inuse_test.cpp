@@ -4,6 +4,7 @@
 
 #include "app/Commands.h"
 #include "app/DatabaseInUse.h"
+#include "testsupport/Process.h"
 
 namespace cmdtest {
 namespace {
@@ -106,28 +107,9 @@ TEST_F(DatabaseInUseTest, OrdinaryUserLearnsItFromTheServer) {
     TSession session(database);
     ASSERT_TRUE(WaitUntil([&] { return Ask(database) == app::TServerAnswer::InUse; }));
 
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    ASSERT_GT(n, 0);
-    self[n] = '\0';
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::setenv("SLV_INUSE_PATH", database.c_str(), 1);
-        const int devNull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devNull, 1);
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-            ::_exit(90);
-        }
-        ::execl(self, self, "--gtest_also_run_disabled_tests",
-                "--gtest_filter=DatabaseInUseChild.DISABLED_AsOrdinaryUser",
-                static_cast<char*>(nullptr));
-        ::_exit(91);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(slvtest::RunTestAsNobody("DatabaseInUseChild.DISABLED_AsOrdinaryUser",
+                                       {"SLV_INUSE_PATH=" + database}),
+              0);
 }
 
 } // namespace

@@ -2,10 +2,14 @@
 // UTF-8 environment, its output captured, and a time limit.
 #include "testsupport/Process.h"
 
+#include "testsupport/FbTestEnv.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -125,6 +129,63 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutSecond
         result.exitCode = -1;
     }
     return result;
+}
+
+} // namespace slvtest
+
+namespace slvtest {
+
+int RunTestAsNobody(const std::string& gtestFilter, const std::vector<std::string>& environment) {
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) {
+        return -1;
+    }
+    self[n] = '\0';
+    const std::string folder = MakeTempDir("as-nobody");
+    const std::string copy = folder + "/test-program";
+    {
+        std::ifstream in(self, std::ios::binary);
+        std::ofstream out(copy, std::ios::binary);
+        out << in.rdbuf();
+        if (!in || !out) {
+            return -1;
+        }
+    }
+    if (::chmod(copy.c_str(), 0755) != 0) {
+        return -1;
+    }
+    const std::string filterArg = "--gtest_filter=" + gtestFilter;
+
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return -1;
+    }
+    if (child == 0) {
+        for (const std::string& line : environment) {
+            const auto eq = line.find('=');
+            if (eq != std::string::npos) {
+                ::setenv(line.substr(0, eq).c_str(), line.substr(eq + 1).c_str(), 1);
+            }
+        }
+        const int devNull = ::open("/dev/null", O_WRONLY);
+        if (devNull >= 0) {
+            ::dup2(devNull, 1);
+        }
+        if (::chdir(folder.c_str()) != 0 || ::setgroups(0, nullptr) != 0 ||
+            ::setgid(NobodyId) != 0 || ::setuid(NobodyId) != 0) {
+            ::_exit(90);
+        }
+        ::execl(copy.c_str(), copy.c_str(), "--gtest_also_run_disabled_tests", filterArg.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(91);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    ::unlink(copy.c_str());
+    ::rmdir(folder.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace slvtest

@@ -20,4 +20,17 @@ struct ProcessResult {
 // ISC_PASSWORD. Kills it after timeoutSeconds.
 ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutSeconds);
 
+// The user id and group id of "nobody", the ordinary user the tests run
+// children as.
+inline constexpr unsigned NobodyId = 65534;
+
+// Runs one (usually disabled) test of the running test program in a child
+// process as the user "nobody", with the given extra environment lines
+// ("NAME=value"), and returns the child's exit code (0 when the test
+// passed; -1 when it did not end normally). The program is copied first
+// into a folder made by MakeTempDir, so that the child can run it wherever
+// the build tree is (a clone in a 0700 home folder is out of its reach).
+// Needs root; standard output goes to /dev/null, standard error stays.
+int RunTestAsNobody(const std::string& gtestFilter, const std::vector<std::string>& environment);
+
 } // namespace slvtest
