@@ -296,6 +296,17 @@ protected:
         return boxes;
     }
 
+    // The command ended well: the one box shown (besides the question about
+    // a running Solvane.exe) is an information box of that caption naming
+    // `file`. Call it with ASSERT_NO_FATAL_FAILURE.
+    void ExpectSuccessBox(const std::string& caption, const std::string& file) {
+        const auto boxes = BoxesBesidesQuestion();
+        ASSERT_EQ(boxes.size(), 1u) << (boxes.empty() ? "" : boxes[0].Text);
+        EXPECT_EQ(boxes[0].Caption, caption);
+        EXPECT_EQ(boxes[0].Flags, 64);
+        EXPECT_NE(boxes[0].Text.find(file), std::string::npos) << boxes[0].Text;
+    }
+
     std::string Root;
     std::string Tool;
     std::string StartFolder;

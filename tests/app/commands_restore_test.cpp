@@ -55,7 +55,7 @@ TEST_F(RestoreCommandTest, ClickRestoresTheChosenFileBesideTheDatabase) {
 
     form.btnRestoreDB->Click();
 
-    ASSERT_TRUE(Boxes.empty()) << Boxes[0].Text;
+    ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("복원완료", Target));
     ASSERT_TRUE(fs::exists(Target));
     EXPECT_EQ(slvtest::DatabaseFingerprint(Target), Demo().Fingerprint);
 
@@ -103,7 +103,7 @@ TEST_F(RestoreCommandTest, BackupFolderTypedWithoutItsSeparator) {
 
     form.btnRestoreDB->Click();
 
-    ASSERT_TRUE(Boxes.empty()) << Boxes[0].Text;
+    ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("복원완료", Target));
     EXPECT_EQ(slvtest::DatabaseFingerprint(Target), Demo().Fingerprint);
 }
 
@@ -116,7 +116,7 @@ TEST_F(RestoreCommandTest, KoreanDatabaseName) {
 
     form.btnRestoreDB->Click();
 
-    ASSERT_TRUE(Boxes.empty()) << Boxes[0].Text;
+    ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("복원완료", DataFolder + "/솔바네복원.fdb"));
     EXPECT_EQ(form.Memo2->Lines().back(), "복원된 파일이름: " + DataFolder + "/솔바네복원.fdb");
     EXPECT_EQ(slvtest::DatabaseFingerprint(DataFolder + "/솔바네복원.fdb"), Demo().Fingerprint);
 }

@@ -178,7 +178,9 @@ TEST_F(MakeServerTest, YesStopsMovesAsideRestoresWritesSettingsAndStartsTheSuite
     EXPECT_EQ(Boxes[0].Text, ConfirmText);
     EXPECT_EQ(Boxes[0].Caption, "종료확인");
     EXPECT_EQ(Boxes[0].Flags, 36);
-    ASSERT_EQ(Boxes.size(), 1u) << Boxes[1].Text;
+    ASSERT_EQ(Boxes.size(), 2u);
+    ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("변경완료", Database));
+    EXPECT_NE(Boxes[1].Text.find(Aside), std::string::npos) << Boxes[1].Text;
     EXPECT_TRUE(WaitUntil([this] { return SuiteStopped(); }));
 
     // The old database is aside, the backup's data at the database path.
@@ -308,11 +310,18 @@ TEST_F(MakeServerTest, FailedRestorePutsTheDatabaseBack) {
 
     form.btnChangeServer->Click();
 
+    // One box, after the put-back: what failed, that the database is back,
+    // that the programs stay stopped.
     const auto boxes = BoxesBesidesQuestion();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].Caption, app::ApplicationTitle);
+    EXPECT_EQ(boxes[0].Caption, "변경실패");
+    EXPECT_EQ(boxes[0].Flags, 16);
     EXPECT_NE(boxes[0].Text.find("Expected backup description record"), std::string::npos)
         << boxes[0].Text;
+    EXPECT_NE(boxes[0].Text.find("이전 DB파일을 원래 자리(" + Database + ")에 되돌려 놓았습니다."),
+              std::string::npos)
+        << boxes[0].Text;
+    EXPECT_NE(boxes[0].Text.find("솔바네와 SLVServer는 멈춘 채로 있습니다."), std::string::npos);
     EXPECT_FALSE(fs::exists(Aside));
     EXPECT_TRUE(form.btnRestoreDB->Enabled());
     EXPECT_TRUE(form.fbBackup->Visible());
@@ -332,12 +341,9 @@ TEST_F(MakeServerTest, IncompleteRestorePutsTheDatabaseBack) {
     ASSERT_EQ(Boxes.size(), 2u);
     EXPECT_EQ(Boxes[0].Text, ConfirmText);
     // The server may report the cut or just stop; either way no success.
-    if (Boxes[1].Caption == "에러") {
-        EXPECT_EQ(Boxes[1].Text, "복원이 완료되지 않았습니다. 백업파일을 확인하세요");
-        EXPECT_EQ(Boxes[1].Flags, 16);
-    } else {
-        EXPECT_EQ(Boxes[1].Caption, app::ApplicationTitle) << Boxes[1].Text;
-    }
+    EXPECT_EQ(Boxes[1].Caption, "변경실패");
+    EXPECT_EQ(Boxes[1].Flags, 16);
+    EXPECT_NE(Boxes[1].Text.find("에 되돌려 놓았습니다."), std::string::npos) << Boxes[1].Text;
     EXPECT_FALSE(AnyLineContains(form.Memo2->Lines(), "복원 완료"));
     EXPECT_FALSE(fs::exists(Aside));
     EXPECT_TRUE(WaitUntil([this] { return SuiteStopped(); })) << "the suite stays stopped";
@@ -351,7 +357,7 @@ TEST_F(MakeServerTest, WithoutADatabaseFileTheRestoreMakesOne) {
 
     form.btnChangeServer->Click();
 
-    ASSERT_TRUE(BoxesBesidesQuestion().empty()) << BoxesBesidesQuestion()[0].Text;
+    ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("변경완료", Database));
     EXPECT_FALSE(fs::exists(Aside));
     EXPECT_EQ(slvtest::DatabaseFingerprint(Database), Demo().Fingerprint);
     EXPECT_EQ(app::ReadIniValue("Environment.ini", "SYSTEM", "DBPathDB"), Database);

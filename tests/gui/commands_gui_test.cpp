@@ -90,8 +90,8 @@ TEST_F(CommandsGuiTest, RestoreByClickAfterChoosingInTheList) {
 
     Click(form.btnRestoreDB.get());
 
-    ASSERT_TRUE(Boxes.empty()) << Boxes[0].Text;
     const std::string target = DataFolder + "/SOLVANE복원.fdb";
+    ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("복원완료", target));
     EXPECT_EQ(slvtest::DatabaseFingerprint(target), Demo().Fingerprint);
     const auto lines = form.Memo2->Lines();
     ASSERT_GE(lines.size(), 2u);
@@ -118,7 +118,7 @@ TEST_F(CommandsGuiTest, MakeServerByClick) {
 
     Click(form.btnChangeServer.get());
 
-    ASSERT_TRUE(BoxesBesidesQuestion().empty()) << BoxesBesidesQuestion()[0].Text;
+    ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("변경완료", Database));
     EXPECT_EQ(slvtest::DatabaseFingerprint(DataFolder + "/SOLVANE~.fdb"), live);
     EXPECT_EQ(slvtest::DatabaseFingerprint(Database), Demo().Fingerprint);
     EXPECT_EQ(app::ReadIniValue("Environment.ini", "SYSTEM", "SvrIP"), "127.0.0.1");
