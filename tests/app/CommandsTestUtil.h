@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <set>
 #include <spawn.h>
@@ -127,6 +128,81 @@ inline const TDemo& Demo(int rows = 3000) {
     return demo;
 }
 
+// The marker row the live databases of the tests carry.
+inline constexpr int LiveMarker = 4711;
+
+// A copy of the demo database at `path` with a table LIVE_MARK holding one
+// marker row, so that it can be told from any restore of the demo backup.
+inline void MakeMarkedDatabase(const std::string& path) {
+    CopyForServer(Demo().Database, path);
+    std::string output;
+    ASSERT_EQ(slvtest::RunIsql(path,
+                               "CREATE TABLE LIVE_MARK (N INTEGER);\nCOMMIT;\n"
+                               "INSERT INTO LIVE_MARK VALUES (" +
+                                   std::to_string(LiveMarker) + ");\nCOMMIT;\n",
+                               &output),
+              0)
+        << output;
+}
+
+// What a fault must never cost, checked after it by one checker: the live
+// database by content through the server (its marker row and the row counts
+// and checksum of every table), every backup file that was in the backup
+// folder before (byte for byte), and the settings file byte for byte.
+class TNothingLost {
+public:
+    void Watch(const std::string& database, const std::string& backupFolder,
+               const std::string& settingsFile) {
+        FDatabase = database;
+        FSettings = settingsFile;
+        FHadSettings = fs::exists(settingsFile);
+        FSettingsText = ReadText(settingsFile);
+        FFingerprint = fs::exists(database) ? slvtest::DatabaseFingerprint(database) : "";
+        FBackups.clear();
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(backupFolder, ec)) {
+            if (entry.path().extension() == ".fbk") {
+                FBackups[entry.path().string()] = ReadText(entry.path().string());
+            }
+        }
+        FWatching = true;
+    }
+
+    // Checks everything; call it once the fault is over.
+    void Check() const {
+        ASSERT_TRUE(FWatching) << "nothing was watched";
+        if (!FFingerprint.empty()) {
+            EXPECT_TRUE(fs::exists(FDatabase)) << FDatabase << " is gone";
+            std::string output;
+            EXPECT_EQ(slvtest::RunIsql(FDatabase, "SELECT 'mark=' || N FROM LIVE_MARK;\n", &output),
+                      0)
+                << output;
+            EXPECT_NE(output.find("mark=" + std::to_string(LiveMarker)), std::string::npos)
+                << "the marker row is gone:\n"
+                << output;
+            EXPECT_EQ(slvtest::DatabaseFingerprint(FDatabase), FFingerprint)
+                << "the live database changed";
+        }
+        for (const auto& [path, bytes] : FBackups) {
+            EXPECT_TRUE(fs::exists(path)) << path << " is gone";
+            EXPECT_TRUE(ReadText(path) == bytes) << path << " changed";
+        }
+        EXPECT_EQ(fs::exists(FSettings), FHadSettings);
+        EXPECT_EQ(ReadText(FSettings), FSettingsText) << "the settings changed";
+    }
+
+    size_t BackupCount() const { return FBackups.size(); }
+
+private:
+    bool FWatching = false;
+    std::string FDatabase;
+    std::string FFingerprint;
+    std::string FSettings;
+    bool FHadSettings = false;
+    std::string FSettingsText;
+    std::map<std::string, std::string> FBackups;
+};
+
 // A child process ended by its id and reaped, whatever the test did.
 class TChild {
 public:
@@ -204,10 +280,15 @@ protected:
         Headless.FixedNow = {2024, 6, 19, 22, 17, 5, 0};
     }
 
-    void TearDown() override {
+    // Frees the window (a test may open a new one).
+    void CloseForm() {
         delete Application; // frees the window it owns
         Application = nullptr;
         Form = nullptr;
+    }
+
+    void TearDown() override {
+        CloseForm();
         app::SetMessageBoxPresenter(nullptr);
         app::SetToolFolderOverride("");
         fs::current_path(StartFolder);
