@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "testsupport/Process.h"
 
@@ -462,6 +463,66 @@ TEST_F(MakeServerFaultTest, ClicksDuringTheCommandStartNothing) {
     EXPECT_EQ(slvtest::DatabaseFingerprint(Database), Demo().Fingerprint);
     EXPECT_TRUE(form.btnChangeServer->Enabled());
     EXPECT_TRUE(form.btnBackupDB->Enabled());
+}
+
+// The server dies in the middle of make-server's restore. Run by
+// server_killed_test.sh inside its own namespaces, where the server on
+// 127.0.0.1 is a private one that may be killed (its guardian starts it
+// again); never against a shared server.
+TEST_F(MakeServerFaultTest, DISABLED_ServerKilledMidRestore) {
+    SLV_REQUIRE_SERVER();
+    ASSERT_NE(std::getenv("SLV_PRIVATE_SERVER"), nullptr) << "only on a private server";
+    MakeLiveDatabase();
+    // A backup big enough to take a while to restore.
+    const std::string big = DataFolder + "/big.fdb";
+    ASSERT_NO_FATAL_FAILURE(MakeMarkedDatabase(big));
+    std::string output;
+    ASSERT_EQ(slvtest::RunIsql(big,
+                               "CREATE TABLE GROWTH (A VARCHAR(40), B VARCHAR(40));\nCOMMIT;\n"
+                               "SET TERM ^;\nEXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE "
+                               "(I < 300000) DO BEGIN INSERT INTO GROWTH VALUES "
+                               "(UUID_TO_CHAR(GEN_UUID()), UUID_TO_CHAR(GEN_UUID())); I = I + 1; "
+                               "END END^\nSET TERM ;^\nCOMMIT;\n",
+                               &output),
+              0)
+        << output;
+    ASSERT_EQ(slvtest::BackupDatabase(big, BackupFolder + "/" + BackupName, &output), 0) << output;
+    ::chmod((BackupFolder + "/" + BackupName).c_str(), 0666);
+    fs::remove(big);
+    app::TmainForm& form = Prepare();
+    WatchEverything();
+
+    // Once the restore writes the new database, the server is killed.
+    std::atomic<bool> killed{false};
+    std::thread killer([&] {
+        if (!WaitUntil([&] { return fs::exists(Database) && fs::file_size(Database) > 1000000; },
+                       60)) {
+            return;
+        }
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            const std::string comm = ReadText(entry.path().string() + "/comm");
+            if (comm == "firebird\n") {
+                killed = ::kill(std::stoi(entry.path().filename().string()), SIGKILL) == 0;
+            }
+        }
+    });
+    form.btnChangeServer->Click();
+    killer.join();
+
+    ASSERT_TRUE(killed) << "the server was not killed in time";
+    const auto boxes = BoxesBesidesQuestion();
+    ASSERT_EQ(boxes.size(), 1u);
+    std::cout << "[ message ] " << boxes[0].Text << "\n";
+    EXPECT_EQ(boxes[0].Caption, "변경실패");
+    EXPECT_NE(boxes[0].Text.find("에 되돌려 놓았습니다."), std::string::npos) << boxes[0].Text;
+    EXPECT_FALSE(fs::exists(Aside));
+    // The server is started again; then the data is checked.
+    const char* restart = std::getenv("SLV_PRIVATE_SERVER_RESTART");
+    ASSERT_NE(restart, nullptr);
+    ASSERT_EQ(std::system(restart), 0);
+    ASSERT_TRUE(
+        WaitUntil([] { return slvtest::RunFbsvcmgr({"info_server_version"}, nullptr) == 0; }, 60));
+    ExpectDatabaseIntact();
 }
 
 // --- backup and restore ----------------------------------------------------------
