@@ -22,15 +22,7 @@ std::string FileNamePart(const std::string& path) {
 } // namespace
 
 bool IsProgramRunning(const std::string& exeName) {
-    std::vector<platform::ProcessEntry> entries;
-    if (!platform::ListProcesses(entries))
-        return false;
-    const std::string wanted = rtl::UpperCaseAscii(FileNamePart(exeName));
-    for (const auto& entry : entries) {
-        if (entry.ProcessId != 0 && rtl::UpperCaseAscii(entry.ExeFile) == wanted)
-            return true;
-    }
-    return false;
+    return !RunningProgramIds(exeName).empty();
 }
 
 bool TerminateProgram(const std::string& exeName) {

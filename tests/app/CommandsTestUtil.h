@@ -261,6 +261,9 @@ protected:
     void SetUp() override {
         Root = slvtest::MakeTempDir("commands");
         Tool = OpenFolder(Root + "/tool") + "/";
+        DataFolder = OpenFolder(Root + "/db");
+        BackupFolder = OpenFolder(Root + "/backup");
+        Database = DataFolder + "/SOLVANE.FDB";
         app::SetToolFolderOverride(Tool);
         StartFolder = fs::current_path().string();
         app::SetMessageBoxPresenter(
@@ -390,6 +393,11 @@ protected:
 
     std::string Root;
     std::string Tool;
+    // A database folder and a backup folder, both open to the server, and
+    // the database's path.
+    std::string DataFolder;
+    std::string BackupFolder;
+    std::string Database;
     std::string StartFolder;
     app::THeadlessHost Headless;
     app::TmainForm* Form = nullptr;

@@ -59,9 +59,6 @@ class MakeServerTest : public CommandsTest {
 protected:
     void SetUp() override {
         CommandsTest::SetUp();
-        DataFolder = OpenFolder(Root + "/db");
-        BackupFolder = OpenFolder(Root + "/backup");
-        Database = DataFolder + "/SOLVANE.FDB";
         Aside = DataFolder + "/SOLVANE~.fdb";
         StandInLog = Root + "/standins.log";
         ::setenv("SLV_STANDIN_LOG", StandInLog.c_str(), 1);
@@ -151,9 +148,6 @@ protected:
         EXPECT_TRUE(StartedByCommand().empty()) << "no program is started";
     }
 
-    std::string DataFolder;
-    std::string BackupFolder;
-    std::string Database;
     std::string Aside;
     std::string StandInLog;
     std::string LiveFingerprint;

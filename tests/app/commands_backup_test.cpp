@@ -10,8 +10,7 @@ class BackupCommandTest : public CommandsTest {
 protected:
     void SetUp() override {
         CommandsTest::SetUp();
-        DataFolder = OpenFolder(Root + "/db");
-        BackupFolder = OpenFolder(Root + "/backup") + "/";
+        BackupFolder += "/";
     }
 
     // A window whose settings name a fresh database and the backup folder.
@@ -20,10 +19,6 @@ protected:
         WriteIni(server, Database, BackupFolder);
         return CreateForm();
     }
-
-    std::string DataFolder;
-    std::string BackupFolder;
-    std::string Database;
 };
 
 TEST_F(BackupCommandTest, ClickBacksUpListsTheFileAndWritesTheEndLines) {

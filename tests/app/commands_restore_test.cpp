@@ -12,9 +12,6 @@ class RestoreCommandTest : public CommandsTest {
 protected:
     void SetUp() override {
         CommandsTest::SetUp();
-        DataFolder = OpenFolder(Root + "/db");
-        BackupFolder = OpenFolder(Root + "/backup");
-        Database = DataFolder + "/SOLVANE.FDB";
         Target = DataFolder + "/SOLVANE복원.fdb";
     }
 
@@ -36,9 +33,6 @@ protected:
         EXPECT_EQ(form.Components().size(), ComponentsBefore);
     }
 
-    std::string DataFolder;
-    std::string BackupFolder;
-    std::string Database;
     std::string Target;
     size_t ComponentsBefore = 0;
 };

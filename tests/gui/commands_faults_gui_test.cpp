@@ -3,7 +3,7 @@
 // the clicks wait in Qt's queue; they must be dropped, never replayed on the
 // buttons once they are enabled again, and never start a command inside
 // another.
-#include "../app/CommandsTestUtil.h"
+#include "CommandsGuiTestUtil.h"
 
 #include "gui/QtViews.h"
 
@@ -14,27 +14,6 @@
 
 namespace cmdtest {
 namespace {
-
-// The Qt front end, with a way to act while a command runs: the clock is
-// read when a backup makes its file name, the pointer is reset when a
-// restore tidies up.
-class TActingHost : public gui::TQtHost {
-public:
-    std::function<void()> OnNow;
-    std::function<void(app::TCursor)> OnSetCursor;
-    app::TDateTime Now() const override {
-        if (OnNow) {
-            OnNow();
-        }
-        return app::SystemNow();
-    }
-    void SetCursor(app::TCursor value) override {
-        gui::TQtHost::SetCursor(value);
-        if (OnSetCursor) {
-            OnSetCursor(value);
-        }
-    }
-};
 
 // A click as the window system queues it: press and release, posted.
 void QueueClick(app::IWidget* button) {
@@ -47,29 +26,8 @@ void QueueClick(app::IWidget* button) {
     }
 }
 
-class CommandsGuiFaultTest : public CommandsTest {
+class CommandsGuiFaultTest : public CommandsGuiTest {
 protected:
-    void SetUp() override {
-        CommandsTest::SetUp();
-        DataFolder = OpenFolder(Root + "/db");
-        BackupFolder = OpenFolder(Root + "/backup");
-        Database = DataFolder + "/SOLVANE.FDB";
-    }
-
-    app::TmainForm& Open() {
-        WriteIni("127.0.0.1", Database, BackupFolder + "/");
-        const app::TFormHost host = Qt.Host();
-        app::TmainForm& form = CreateForm(&host);
-        form.Show();
-        QApplication::processEvents();
-        return form;
-    }
-
-    void Click(app::IWidget* button) {
-        QTest::mouseClick(qobject_cast<QPushButton*>(gui::TQtHost::QtWidget(button)),
-                          Qt::LeftButton);
-    }
-
     // What the window does with the queue once the command has ended.
     static void LetTheQueueRun() {
         for (int i = 0; i < 5; ++i) {
@@ -77,11 +35,6 @@ protected:
             QApplication::processEvents();
         }
     }
-
-    TActingHost Qt;
-    std::string DataFolder;
-    std::string BackupFolder;
-    std::string Database;
 };
 
 TEST_F(CommandsGuiFaultTest, ClicksDuringABackupAreNotReplayedAfterIt) {

@@ -1,6 +1,6 @@
 // The three commands on the real Qt window (offscreen) against the real
 // server: clicks on the push buttons, the choice in the list widget.
-#include "../app/CommandsTestUtil.h"
+#include "CommandsGuiTestUtil.h"
 
 #include "app/Commands.h"
 #include "gui/QtViews.h"
@@ -14,48 +14,6 @@
 
 namespace cmdtest {
 namespace {
-
-class CommandsGuiTest : public CommandsTest {
-protected:
-    void SetUp() override {
-        CommandsTest::SetUp();
-        DataFolder = OpenFolder(Root + "/db");
-        BackupFolder = OpenFolder(Root + "/backup");
-        Database = DataFolder + "/SOLVANE.FDB";
-    }
-
-    app::TmainForm& Open() {
-        WriteIni("127.0.0.1", Database, BackupFolder + "/");
-        const app::TFormHost host = Qt.Host();
-        app::TmainForm& form = CreateForm(&host);
-        form.Show();
-        QApplication::processEvents();
-        return form;
-    }
-
-    template <typename T> static T* Widget(app::IWidget* widget) {
-        T* w = qobject_cast<T*>(gui::TQtHost::QtWidget(widget));
-        EXPECT_NE(w, nullptr);
-        return w;
-    }
-
-    void Click(app::IWidget* button) {
-        QTest::mouseClick(Widget<QPushButton>(button), Qt::LeftButton);
-    }
-
-    void ChooseInList(app::TmainForm& form, const std::string& name) {
-        auto* list = Widget<QListWidget>(form.fbBackup.get());
-        const auto found = list->findItems(QString::fromStdString(name), Qt::MatchExactly);
-        ASSERT_EQ(found.size(), 1);
-        list->setCurrentItem(found.first());
-        ASSERT_EQ(form.lbBackupFN->Caption(), name);
-    }
-
-    gui::TQtHost Qt;
-    std::string DataFolder;
-    std::string BackupFolder;
-    std::string Database;
-};
 
 TEST_F(CommandsGuiTest, BackupByClick) {
     SLV_REQUIRE_SERVER();
