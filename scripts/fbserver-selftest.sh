@@ -62,6 +62,8 @@ FBS=$SLV_SCRIPTS_DIR/fbserver.sh
 ST=$SBX/state
 
 ip link set lo up || slv_die "cannot bring up the loopback interface"
+# A /run of our own: the server script keeps files there.
+mount -t tmpfs -o mode=0755 tmpfs /run
 mkdir -p /tmp/firebird /run/firebird3.0
 mount --bind "$SBX/etc" /etc/firebird/3.0
 mount --bind "$SBX/system" /var/lib/firebird/3.0/system

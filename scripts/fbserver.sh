@@ -32,7 +32,9 @@ FB_CONF=/etc/firebird/3.0/firebird.conf
 # The server's root folder (the .conf files, firebird.msg, plugins, intl).
 FB_ROOT_GLOB='/usr/lib/*/firebird/3.0'
 # The root folder of our own that the server we start may get (own_root).
-OWN_ROOT=/run/firebird3.0/slv-root
+# Not under /run/firebird3.0: that folder belongs to the server's user, and
+# root writes into this one.
+OWN_ROOT=/run/slv-fbserver-root
 START_TIMEOUT=${SLV_FB_START_TIMEOUT:-30}
 STOP_TIMEOUT=${SLV_FB_STOP_TIMEOUT:-30}
 
