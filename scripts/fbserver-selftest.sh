@@ -5,7 +5,8 @@
 # install that could not start the server) in place of the real one.
 #
 # Checked: start from nothing (which needs the SYSDBA password to be set),
-# reuse of a server that answers, stop of only the recorded guardian, a stale
+# from a shell without a locale (the server must still take non-ASCII file
+# names), reuse of a server that answers, stop of only the recorded guardian, a stale
 # state file, and stop when nothing was started. The namespace gets Debian's
 # stock /etc/hosts, where localhost names ::1 first: the server started must
 # still answer on 127.0.0.1 (without a change to firebird.conf), and a server
@@ -33,7 +34,9 @@ if [ "${1:-}" != --inside ]; then
         slv_die "firebird3.0-server is not installed (bash scripts/setup.sh)"
     SBX=$(mktemp -d /tmp/slv-fbserver-check.XXXXXX)
     trap 'rm -rf "$SBX"' EXIT
-    mkdir -p "$SBX/etc" "$SBX/system" "$SBX/log" "$SBX/lock" "$SBX/run"
+    mkdir -p "$SBX/etc" "$SBX/system" "$SBX/log" "$SBX/lock" "$SBX/run" "$SBX/data"
+    chmod 0755 "$SBX"
+    chmod 0777 "$SBX/data"
     cp -a /etc/firebird/3.0/. "$SBX/etc/"
     printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\nff02::1\t\tip6-allnodes\nff02::2\t\tip6-allrouters\n' \
         >"$SBX/hosts"
@@ -131,13 +134,23 @@ else
 fi
 
 check "nothing answers at first" bash -c "! bash '$FBS' status --state '$ST' >/dev/null"
-check "start sets the password and starts the server" bash "$FBS" start --state "$ST"
+# Started from a shell without a locale, as from cron or a bare root shell.
+check "start sets the password and starts the server" \
+    env -u LANG -u LC_ALL -u LC_CTYPE bash "$FBS" start --state "$ST"
 check "the state file records a guardian" grep -q '^guardian_pid=[0-9]' "$ST"
 gpid=$(sed -n 's/^guardian_pid=//p' "$ST")
 check "the guardian runs as firebird" test "$(ps -o user= -p "$gpid" | tr -d ' ')" = firebird
 check "the server listens on 127.0.0.1 (localhost names ::1 first)" listens_on 127.0.0.1
 check "... and firebird.conf is left as it was" test "$(md5sum <"$CONF")" = "$CONF_SUM"
 check "the server answers with the suite's password" slv_fb_probe
+korean_database() {
+    local out
+    out=$(printf "CREATE DATABASE '%s:%s' USER '%s' PASSWORD '%s';\n" \
+        "$SLV_FB_HOST" "$SBX/data/백업 자료.fdb" "$SLV_FB_USER" "$SLV_FB_PASSWORD" |
+        env -u ISC_USER -u ISC_PASSWORD LC_ALL=C.UTF-8 isql-fb -q -b -ch UTF8 2>&1) || { echo "$out"; return 1; }
+    test -f "$SBX/data/백업 자료.fdb"
+}
+check "... and takes a Korean database name (the server has a UTF-8 locale)" korean_database
 check "the password note is in step" grep -qF "ISC_PASSWORD=\"$SLV_FB_PASSWORD\"" /etc/firebird/3.0/SYSDBA.password
 check "a second start reuses the server" bash "$FBS" start --state "$ST.other"
 check "... and records nothing" test ! -e "$ST.other"

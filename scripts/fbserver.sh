@@ -249,7 +249,10 @@ launch_guardian() {
     # Without job control a background command is not a process group
     # leader, so setsid makes the new session in place and $! is the
     # guardian itself (setsid, setpriv and env all exec).
-    setsid env -u ISC_USER -u ISC_PASSWORD "${SERVER_ENV[@]}" \
+    # The server turns file names into the locale's character set: started
+    # without a UTF-8 locale (cron, CI, a bare root shell) it refuses every
+    # non-ASCII database or backup name ("Cannot transliterate character").
+    setsid env -u ISC_USER -u ISC_PASSWORD -u LANGUAGE LANG=C.UTF-8 LC_ALL=C.UTF-8 "${SERVER_ENV[@]}" \
         setpriv --reuid=firebird --regid=firebird --init-groups \
         "$FBGUARD" -onetime -pidfile "$PIDFILE" </dev/null >/dev/null 2>&1 &
     GUARDIAN_PID=$!
