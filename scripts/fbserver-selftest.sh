@@ -26,8 +26,11 @@ if [ "${1:-}" != --inside ]; then
         echo "skipped: the ip tool (iproute2) is not installed" >&2
         exit 77
     fi
-    if ! unshare --pid --fork --mount-proc --net --mount true 2>/dev/null; then
-        echo "skipped: unshare (new namespaces) is not allowed here" >&2
+    if ! err=$(unshare --pid --fork --mount-proc --net --mount true 2>&1); then
+        echo "skipped: new namespaces cannot be made here: $err" >&2
+        case $err in
+            *propagation*) echo "(in a chroot, bind-mount its root folder onto itself before entering it)" >&2 ;;
+        esac
         exit 77
     fi
     [ -x /usr/sbin/fbguard ] && [ -f /usr/share/firebird/3.0/security.sql ] ||
