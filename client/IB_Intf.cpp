@@ -3,7 +3,7 @@
 #include <mutex>
 #include <type_traits>
 
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 #include "platform/ModuleLoader.h"
 
 namespace fib {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 
 namespace fib {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <variant>
 
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 
 namespace fib {
 

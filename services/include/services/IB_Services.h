@@ -14,7 +14,7 @@
 #include <string>
 
 #include "client/IB_Intf.h"
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 
 namespace fib {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/Widgets.h"
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 #include "services/IB_Services.h"
 
 namespace app {
