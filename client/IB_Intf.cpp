@@ -196,7 +196,9 @@ void TIBClientLibrary::Unload() {
     if (FHandle == nullptr) {
         return;
     }
-    platform::FreeModule(FHandle);
+    // A module the loader refuses to release stays mapped; the binding
+    // forgets it all the same, as nothing could use it any more.
+    static_cast<void>(platform::FreeModule(FHandle));
     FHandle = nullptr;
     // The addresses point into the released module: forget them, so a call
     // before the next Load raises instead of jumping into unmapped code.
