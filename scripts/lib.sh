@@ -5,6 +5,8 @@ SLV_SCRIPTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 SLV_ROOT=$(cd "$SLV_SCRIPTS_DIR/.." && pwd)
 
 # The suite's fixed database account. The local server is set up with it.
+# The programs take it from client/include/client/SuiteAccount.h: keep both
+# in step.
 SLV_FB_USER=SYSDBA
 SLV_FB_PASSWORD='jwx+[]'
 SLV_FB_HOST=${SLV_FB_HOST:-127.0.0.1}

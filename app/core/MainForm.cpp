@@ -224,17 +224,17 @@ void TmainForm::WireEvents() {
 }
 
 void TmainForm::FormCreate(IWidget* /*Sender*/) {
-    FDBSvrIP = ReadIniValue(SettingsFile, "SYSTEM", "DBSvrIP");
+    FDBSvrIP = ReadIniValue(SettingsFile, SystemSection, DBSvrIPKey);
     if (FDBSvrIP.empty()) {
         FDBSvrIP = LocalServer;
     }
 
-    const std::string dbPath = ReadIniValue(SettingsFile, "SYSTEM", "DBPathDB");
+    const std::string dbPath = ReadIniValue(SettingsFile, SystemSection, DBPathDBKey);
     if (!dbPath.empty()) {
         txtDBFN->SetText(dbPath);
     }
 
-    FBackupPath = ReadIniValue(SettingsFile, "SYSSETUP", "DBBackPOS");
+    FBackupPath = ReadIniValue(SettingsFile, SetupSection, DBBackPOSKey);
     if (!FBackupPath.empty()) {
         fbBackup->ApplyFilePath(FBackupPath);
         txtBackupPath->SetText(FBackupPath);

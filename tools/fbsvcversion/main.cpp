@@ -8,13 +8,12 @@
 #include <string>
 
 #include "client/IB_Intf.h"
+#include "client/SuiteAccount.h"
 #include "client/fib.h"
 
 namespace {
 
 const char* const DefaultHost = "127.0.0.1";
-const char* const DefaultUser = "SYSDBA";
-const char* const DefaultPassword = "jwx+[]";
 
 void AddText(std::string& block, char code, const std::string& value) {
     if (value.size() > 255) {
@@ -97,13 +96,15 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     if (argc > 4 ||
         (argc > 1 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help"))) {
-        std::fprintf(stderr, "usage: fbsvcversion [host [user [password]]]\n"
-                             "  default host 127.0.0.1, user SYSDBA\n");
+        std::fprintf(stderr,
+                     "usage: fbsvcversion [host [user [password]]]\n"
+                     "  default host %s, user %s\n",
+                     DefaultHost, fib::SuiteUserName);
         return argc > 4 ? 1 : 0;
     }
     const std::string host = argc > 1 ? argv[1] : DefaultHost;
-    const std::string user = argc > 2 ? argv[2] : DefaultUser;
-    const std::string password = argc > 3 ? argv[3] : DefaultPassword;
+    const std::string user = argc > 2 ? argv[2] : fib::SuiteUserName;
+    const std::string password = argc > 3 ? argv[3] : fib::SuitePassword;
     try {
         const std::string version = ServerVersion(host, user, password);
         std::printf("Server version: %s\n", version.c_str());
