@@ -14,6 +14,7 @@
 
 #include "client/fib.h"
 #include "platform/NamedObjects.h"
+#include "platform/Processes.h"
 
 namespace fib {
 
@@ -211,16 +212,7 @@ double TraceTimeStampNow() {
 }
 
 std::string ApplicationFileName() {
-    static const std::string name = [] {
-        char buffer[PATH_MAX];
-        const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        if (length <= 0) {
-            return std::string();
-        }
-        std::string path(buffer, static_cast<size_t>(length));
-        const size_t slash = path.rfind('/');
-        return slash == std::string::npos ? path : path.substr(slash + 1);
-    }();
+    static const std::string name = rtl::ExtractFileName(platform::ExecutableFile());
     return name;
 }
 

@@ -5,6 +5,8 @@ SLV_SCRIPTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 SLV_ROOT=$(cd "$SLV_SCRIPTS_DIR/.." && pwd)
 
 # The suite's fixed database account. The local server is set up with it.
+# The programs take it from client/include/client/SuiteAccount.h: keep both
+# in step.
 SLV_FB_USER=SYSDBA
 SLV_FB_PASSWORD='jwx+[]'
 SLV_FB_HOST=${SLV_FB_HOST:-127.0.0.1}
@@ -116,4 +118,40 @@ slv_configure() {
     local dir=$1
     shift
     cmake -S "$SLV_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+}
+
+# ---- a private X server, for pictures and the window's start-up benchmark --
+
+# Starts Xvfb on a display between :$1 and :$1+8 (so that runs side by side
+# rarely meet) and waits until it answers. Sets SLV_XVFB_DISPLAY and
+# SLV_XVFB_PID; slv_stop_xvfb ends it.
+slv_start_xvfb() {
+    SLV_XVFB_DISPLAY=:$(($1 + RANDOM % 9))
+    Xvfb "$SLV_XVFB_DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    SLV_XVFB_PID=$!
+    local _
+    for _ in $(seq 50); do
+        DISPLAY=$SLV_XVFB_DISPLAY xwininfo -root >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+}
+
+slv_stop_xvfb() {
+    if [[ -n "${SLV_XVFB_PID:-}" ]]; then
+        kill "$SLV_XVFB_PID" 2>/dev/null && wait "$SLV_XVFB_PID" 2>/dev/null || true
+    fi
+}
+
+# Lays out a tool folder as on a user's machine: the window's program
+# (given as $2), an Environment.ini that points at a database and at the
+# folder's backup/ folder, and empty backup files named by the remaining
+# arguments.
+slv_sample_tool_folder() {
+    local dir=$1 exe=$2 name
+    shift 2
+    mkdir -p "$dir/backup"
+    cp "$exe" "$dir/SolvaneDBMaint"
+    for name in "$@"; do touch "$dir/backup/$name"; done
+    printf '[SYSTEM]\nDBSvrIP=127.0.0.1\nDBPathDB=/var/lib/firebird/data/SOLVANE.FDB\n[SYSSETUP]\nDBBackPOS=%s/backup/\n' \
+        "$dir" >"$dir/Environment.ini"
 }

@@ -36,7 +36,7 @@
 #include <utility>
 #include <vector>
 
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 
 namespace platform {
 class SharedMemoryBlock;

@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "app/Widgets.h"
+#include "client/SuiteAccount.h"
 
 namespace app {
 
 // The account the commands use on the service manager.
-inline constexpr const char* ServiceUserLine = "user_name=SYSDBA";
-inline constexpr const char* ServicePasswordLine = "password=jwx+[]";
+inline const std::string ServiceUserLine = std::string("user_name=") + fib::SuiteUserName;
+inline const std::string ServicePasswordLine = std::string("password=") + fib::SuitePassword;
 // The server the make-server command restores on.
 inline constexpr const char* LocalServer = "127.0.0.1";
 
