@@ -18,6 +18,7 @@ using fib::TFIBSQLMonitorHook;
 using fib::TraceBlock;
 using fib::TTraceChannel;
 using tracetest::InTestMonitor;
+using tracetest::MakeForeignObject;
 using tracetest::UniquePrefix;
 using tracetest::WaitUntil;
 
@@ -25,14 +26,6 @@ namespace {
 
 std::string Header() {
     return "\r\n[Application: " + fib::ApplicationFileName() + "]\r\n";
-}
-
-void MakeForeignObject(const std::string& name, off_t size) {
-    const std::string path = "/" + name;
-    const int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-    ASSERT_GE(fd, 0) << std::strerror(errno);
-    ASSERT_EQ(ftruncate(fd, size), 0);
-    close(fd);
 }
 
 std::unique_ptr<rtl::TComponent> Component(const std::string& name) {
@@ -92,7 +85,7 @@ TEST(TraceChannel, CreatorStartsWithZeroedFieldsAndTheEventStates) {
     for (const char* name : {fib::MutexObjectName, fib::SharedMemObjectName,
                              fib::WriteEventObjectName, fib::WriteFinishedEventObjectName,
                              fib::ReadEventObjectName, fib::ReadFinishedEventObjectName}) {
-        EXPECT_EQ(access(("/dev/shm/" + prefix.Name(name)).c_str(), F_OK), 0) << name;
+        EXPECT_EQ(access(tracetest::ObjectFile(prefix.Name(name)).c_str(), F_OK), 0) << name;
     }
 }
 
@@ -421,11 +414,11 @@ TEST(TraceHook, DeadMonitorIsCountedOutAndLaterMessagesAreDiscarded) {
     EXPECT_EQ(last, Header() + "first");
 
     // New events are not traced; a message that finds no monitor stops the
-    // writer.
+    // writer (without waiting for it).
     auto service = Component("svc");
     hook.TraceServiceAttach(service.get());
     hook.WriteTrace("fourth", fib::tcService);
-    EXPECT_FALSE(hook.WriterRunning());
+    EXPECT_TRUE(WaitUntil([&] { return !hook.WriterRunning(); }));
     EXPECT_EQ(std::string(b.TextChunk, static_cast<size_t>(SharedLoad(b.ChunkLength))),
               Header() + "first");
 }
@@ -459,8 +452,8 @@ TEST(TraceHook, SetActiveFalseStopsTheWriterForGood) {
     ASSERT_TRUE(monitor.WaitForMessages(1));
     EXPECT_TRUE(hook.WriterRunning());
     hook.SetActive(false);
-    EXPECT_FALSE(hook.WriterRunning());
     EXPECT_FALSE(hook.TracingActive());
+    EXPECT_TRUE(WaitUntil([&] { return !hook.WriterRunning(); }));
     hook.TraceServiceDetach(service.get());
     EXPECT_FALSE(hook.WriterRunning());
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -477,7 +470,7 @@ TEST(TraceHook, WriterEndsAtTheFirstMessageAfterTheLastMonitorLeft) {
     EXPECT_EQ(hook.MonitorCount(), 0);
     EXPECT_TRUE(hook.WriterRunning());
     hook.WriteTrace("two", fib::tcService);
-    EXPECT_FALSE(hook.WriterRunning());
+    EXPECT_TRUE(WaitUntil([&] { return !hook.WriterRunning(); }));
 
     // A monitor that comes back gets a new writer.
     InTestMonitor again(prefix.str());

@@ -101,11 +101,13 @@ TEST(TraceMonitorProgram, HelpDescribesTheHandshakeAndBadOptionsAreRefused) {
 TEST(TraceMonitorProgram, RemoveDeletesTheObjects) {
     UniquePrefix prefix;
     { fib::TTraceChannel channel(prefix.str()); }
-    ASSERT_EQ(access(("/dev/shm/" + prefix.Name(fib::SharedMemObjectName)).c_str(), F_OK), 0);
+    ASSERT_EQ(access(tracetest::ObjectFile(prefix.Name(fib::SharedMemObjectName)).c_str(), F_OK),
+              0);
     Child remover({FBTRACEMON_PATH, "--prefix", prefix.str(), "--remove"});
     int exitCode = -1;
     ASSERT_TRUE(remover.Wait(std::chrono::seconds(10), &exitCode));
     EXPECT_EQ(exitCode, 0);
-    EXPECT_NE(access(("/dev/shm/" + prefix.Name(fib::SharedMemObjectName)).c_str(), F_OK), 0);
-    EXPECT_NE(access(("/dev/shm/" + prefix.Name(fib::MutexObjectName)).c_str(), F_OK), 0);
+    EXPECT_NE(access(tracetest::ObjectFile(prefix.Name(fib::SharedMemObjectName)).c_str(), F_OK),
+              0);
+    EXPECT_NE(access(tracetest::ObjectFile(prefix.Name(fib::MutexObjectName)).c_str(), F_OK), 0);
 }
