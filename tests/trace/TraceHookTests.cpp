@@ -538,3 +538,60 @@ TEST(TraceHook, WriterThatDiedInTheMiddleOfACycleDoesNotCostTheMonitor) {
     })) << "the message never arrived";
     EXPECT_EQ(hook.MonitorCount(), 1) << "the live monitor was counted out";
 }
+
+// Counts another process wrote: a value outside 0..64 is a corrupt block and
+// turns tracing off for good, whether the tracing thread or the writer (in
+// the middle of a handshake) meets it first.
+TEST(TraceHook, CountsOutsideTheSaneRangeTurnTracingOff) {
+    struct Case {
+        const char* what;
+        int32_t monitors;
+        int32_t readers;
+        bool sane;
+    };
+    const Case cases[] = {
+        {"64 monitors", 64, 64, true},
+        {"65 monitors", 65, 0, false},
+        {"INT32_MAX monitors", INT32_MAX, 0, false},
+        {"negative monitors", -1, 0, false},
+        {"65 readers", 1, 65, false},
+        {"negative readers", 1, -1, false},
+    };
+    auto service = Component("svc");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UniquePrefix prefix;
+        TFIBSQLMonitorHook hook(prefix.str());
+        TraceBlock& b = hook.Channel()->Block();
+        SharedStore(b.MonitorCount, c.monitors);
+        SharedStore(b.ReaderCount, c.readers);
+        hook.TraceServiceAttach(service.get());
+        EXPECT_EQ(hook.TracingActive(), c.sane);
+        EXPECT_EQ(hook.WriterRunning(), c.sane);
+        // Flipped back: tracing stays off.
+        SharedStore(b.MonitorCount, 1);
+        SharedStore(b.ReaderCount, 0);
+        hook.TraceServiceDetach(service.get());
+        EXPECT_EQ(hook.TracingActive(), c.sane);
+        if (c.monitors > fib::TraceMaxCount) {
+            SharedStore(b.MonitorCount, c.monitors);
+            EXPECT_THROW(TTraceChannel again(prefix.str()), fib::EFIBClientError)
+                << "a corrupt block was opened";
+        }
+    }
+
+    // The writer waits in the handshake for a monitor that never answers
+    // when the reader count goes bad: it gives up at once, closes the cycle
+    // and ends; the next event turns tracing off.
+    UniquePrefix prefix;
+    TFIBSQLMonitorHook hook(prefix.str());
+    TTraceChannel& channel = *hook.Channel();
+    SharedStore(channel.Block().MonitorCount, 1);
+    hook.TraceServiceAttach(service.get());
+    ASSERT_TRUE(WaitUntil([&] { return channel.Block().ChunkFlag == 1; }));
+    SharedStore(channel.Block().ReaderCount, INT32_MAX);
+    EXPECT_TRUE(WaitUntil([&] { return !hook.WriterRunning(); }, std::chrono::seconds(5)));
+    EXPECT_TRUE(channel.WriteFinishedEvent().IsSet());
+    hook.TraceServiceDetach(service.get());
+    EXPECT_FALSE(hook.TracingActive());
+}

@@ -169,11 +169,13 @@ inline int ThreadCount() {
     return count;
 }
 
-// A child process with its standard output on a pipe. The destructor kills
-// a child that is still running.
+// A child process with its standard output on a pipe, with this process's
+// environment and the extra "NAME=value" lines. The destructor kills a child
+// that is still running.
 class Child {
 public:
-    explicit Child(const std::vector<std::string>& args) {
+    explicit Child(const std::vector<std::string>& args,
+                   const std::vector<std::string>& extraEnvironment = {}) {
         int fds[2];
         if (pipe(fds) != 0) {
             return;
@@ -188,7 +190,16 @@ public:
             argv.push_back(const_cast<char*>(a.c_str()));
         }
         argv.push_back(nullptr);
-        if (posix_spawn(&FPid, args[0].c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+        std::vector<std::string> lines(extraEnvironment);
+        for (char** e = environ; *e != nullptr; ++e) {
+            lines.emplace_back(*e);
+        }
+        std::vector<char*> envp;
+        for (auto& line : lines) {
+            envp.push_back(line.data());
+        }
+        envp.push_back(nullptr);
+        if (posix_spawn(&FPid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
             FPid = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
@@ -214,6 +225,19 @@ public:
     const std::string& Poll() {
         Drain(0);
         return FText;
+    }
+
+    // Collects output until it contains `text`; false when it did not within
+    // the limit. Returns as soon as the text arrives.
+    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (FText.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            Drain(20);
+        }
+        return true;
     }
 
     // Collects output until the child ends; false when it did not end in
