@@ -27,9 +27,8 @@
 #include <sstream>
 
 #include "TraceTestUtil.h"
+#include "TraceBackup.h"
 #include "client/fib.h"
-#include "services/IB_Services.h"
-#include "testsupport/FbTestEnv.h"
 #include "testsupport/Process.h"
 
 using fib::SharedStore;
@@ -269,23 +268,8 @@ pid_t DeadThreadId() {
 // The victim and the other account's side, run by the tests below.
 
 TEST(TraceVictim, DISABLED_BacksUpAndExits) {
-    fib::TpFIBBackupService backup;
-    backup.SetName("pFIBBackupService1");
-    backup.SetLoginPrompt(false);
-    backup.SetProtocol(fib::TProtocol::TCP);
-    backup.SetServerName(slvtest::ServerHost());
-    backup.Params().Assign(std::vector<std::string>{"user_name=" + slvtest::ServerUser(),
-                                                    "password=" + slvtest::ServerPassword()});
-    backup.SetDatabaseName(Env("SLV_VICTIM_DATABASE"));
-    backup.BackupFile().Add(Env("SLV_VICTIM_BACKUP"));
-    backup.SetVerbose(true);
     const auto started = Clock::now();
-    backup.Attach();
-    backup.ServiceStart();
-    while (!backup.EndOfOutput()) {
-        backup.ReadNextLine();
-    }
-    backup.Detach();
+    tracetest::RunTracedBackup(Env("SLV_VICTIM_DATABASE"), Env("SLV_VICTIM_BACKUP"));
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     fib::TFIBSQLMonitorHook* hook = fib::MonitorHook();
     std::printf("victim: tracing %d, backup %.3f s\n",
