@@ -2,128 +2,136 @@
 
 #include <string_view>
 
+#include "client/ParamBlock.h"
 #include "client/fib.h"
 
 namespace fib {
 
-const std::array<ParamName, 86> DatabaseParamNames = {{
-    {"cdd_pathname", 1},
-    {"allocation", 2},
-    {"journal", 3},
-    {"page_size", 4},
-    {"num_buffers", 5},
-    {"buffer_length", 6},
-    {"debug", 7},
-    {"garbage_collect", 8},
-    {"verify", 9},
-    {"sweep", 10},
-    {"enable_journal", 11},
-    {"disable_journal", 12},
-    {"dbkey_scope", 13},
-    {"number_of_users", 14},
-    {"trace", 15},
-    {"no_garbage_collect", 16},
-    {"damaged", 17},
-    {"license", 18},
-    {"sys_user_name", 19},
-    {"encrypt_key", 20},
-    {"activate_shadow", 21},
-    {"sweep_interval", 22},
-    {"delete_shadow", 23},
-    {"force_write", 24},
-    {"begin_log", 25},
-    {"quit_log", 26},
-    {"no_reserve", 27},
-    {"user_name", 28},
-    {"password", 29},
-    {"password_enc", 30},
-    {"sys_user_name_enc", 31},
-    {"interp", 32},
-    {"online_dump", 33},
-    {"old_file_size", 34},
-    {"old_num_files", 35},
-    {"old_file", 36},
-    {"old_start_page", 37},
-    {"old_start_seqno", 38},
-    {"old_start_file", 39},
-    {"drop_walfile", 40},
-    {"old_dump_id", 41},
-    {"wal_backup_dir", 42},
-    {"wal_chkptlen", 43},
-    {"wal_numbufs", 44},
-    {"wal_bufsize", 45},
-    {"wal_grp_cmt_wait", 46},
-    {"lc_messages", 47},
-    {"lc_ctype", 48},
-    {"cache_manager", 49},
-    {"shutdown", 50},
-    {"online", 51},
-    {"shutdown_delay", 52},
-    {"reserved", 53},
-    {"overwrite", 54},
-    {"sec_attach", 55},
-    {"disable_wal", 56},
-    {"connect_timeout", 57},
-    {"dummy_packet_interval", 58},
-    {"gbak_attach", 59},
-    {"sql_role_name", 60},
-    {"set_page_buffers", 61},
-    {"working_directory", 62},
-    {"sql_dialect", 63},
-    {"set_db_readonly", 64},
-    {"set_db_sql_dialect", 65},
-    {"gfix_attach", 66},
-    {"gstat_attach", 67},
-    {"gbak_ods_version", 68},
-    {"gbak_ods_minor_version", 69},
-    {"set_group_commit", 70},
-    {"gbak_validate", 71},
-    {"client_interbase_var", 72},
-    {"admin_option", 73},
-    {"flush_interval", 74},
-    {"instance_name", 75},
-    {"old_overwrite", 76},
-    {"archive_database", 77},
-    {"archive_journals", 78},
-    {"archive_sweep", 79},
-    {"archive_dumps", 80},
-    {"archive_recover", 81},
-    {"recover_until", 82},
-    {"force", 83},
-    // Firebird's meanings of three InterBase codes.
-    {"no_db_triggers", 72},
-    {"set_db_charset", 68},
-    {"utf8_filename", 77},
-}};
+// Firebird reads codes 68, 72 and 77 as set_db_charset, no_db_triggers and
+// utf8_filename, InterBase as the older names; instance_name is InterBase's.
+constinit const std::array<DatabaseParamName, 86> DatabaseParamNames = [] {
+    using enum TDpbEncoding;
+    using enum TDpbServer;
+    return std::array<DatabaseParamName, 86>{{
+        {"cdd_pathname", 1, NotSupported, Any},
+        {"allocation", 2, NotSupported, Any},
+        {"journal", 3, NotSupported, Any},
+        {"page_size", 4, NotSupported, Any},
+        {"num_buffers", 5, Byte, Any},
+        {"buffer_length", 6, NotSupported, Any},
+        {"debug", 7, NotSupported, Any},
+        {"garbage_collect", 8, Fixed1, Any},
+        {"verify", 9, Byte, Any},
+        {"sweep", 10, Fixed2, Any},
+        {"enable_journal", 11, NotSupported, Any},
+        {"disable_journal", 12, NotSupported, Any},
+        {"dbkey_scope", 13, Byte, Any},
+        {"number_of_users", 14, NotSupported, Any},
+        {"trace", 15, NotSupported, Any},
+        {"no_garbage_collect", 16, Fixed1, Any},
+        {"damaged", 17, Byte, Any},
+        {"license", 18, Text, Any},
+        {"sys_user_name", 19, Text, Any},
+        {"encrypt_key", 20, Text, Any},
+        {"activate_shadow", 21, Fixed0, Any},
+        {"sweep_interval", 22, Number, Any},
+        {"delete_shadow", 23, Fixed0, Any},
+        {"force_write", 24, Byte, Any},
+        {"begin_log", 25, Fixed0, Any},
+        {"quit_log", 26, Fixed0, Any},
+        {"no_reserve", 27, Byte, Any},
+        {"user_name", 28, Text, Any},
+        {"password", 29, Text, Any},
+        {"password_enc", 30, Text, Any},
+        {"sys_user_name_enc", 31, NotSupported, Any},
+        {"interp", 32, NotSupported, Any},
+        {"online_dump", 33, Byte, Any},
+        {"old_file_size", 34, Byte, Any},
+        {"old_num_files", 35, NotSupported, Any},
+        {"old_file", 36, Text, Any},
+        {"old_start_page", 37, NotSupported, Any},
+        {"old_start_seqno", 38, NotSupported, Any},
+        {"old_start_file", 39, NotSupported, Any},
+        {"drop_walfile", 40, NotSupported, Any},
+        {"old_dump_id", 41, NotSupported, Any},
+        {"wal_backup_dir", 42, NotSupported, Any},
+        {"wal_chkptlen", 43, NotSupported, Any},
+        {"wal_numbufs", 44, NotSupported, Any},
+        {"wal_bufsize", 45, NotSupported, Any},
+        {"wal_grp_cmt_wait", 46, NotSupported, Any},
+        {"lc_messages", 47, Text, Any},
+        {"lc_ctype", 48, Text, Any},
+        {"cache_manager", 49, NotSupported, Any},
+        {"shutdown", 50, Shutdown, Any},
+        {"online", 51, Bare, Any},
+        {"shutdown_delay", 52, Byte, Any},
+        {"reserved", 53, NotSupported, Any},
+        {"overwrite", 54, Byte, Any},
+        {"sec_attach", 55, NotSupported, Any},
+        {"disable_wal", 56, NotSupported, Any},
+        {"connect_timeout", 57, Byte, Any},
+        {"dummy_packet_interval", 58, Byte, Any},
+        {"gbak_attach", 59, NotSupported, Any},
+        {"sql_role_name", 60, Text, Any},
+        {"set_page_buffers", 61, NotSupported, Any},
+        {"working_directory", 62, NotSupported, Any},
+        {"sql_dialect", 63, Dialect, Any},
+        {"set_db_readonly", 64, NotSupported, Any},
+        {"set_db_sql_dialect", 65, NotSupported, Any},
+        {"gfix_attach", 66, NotSupported, Any},
+        {"gstat_attach", 67, NotSupported, Any},
+        {"gbak_ods_version", 68, Text, Firebird},
+        {"gbak_ods_minor_version", 69, NotSupported, Any},
+        {"set_group_commit", 70, NotSupported, Any},
+        {"gbak_validate", 71, NotSupported, Any},
+        {"client_interbase_var", 72, Fixed1, Firebird},
+        {"admin_option", 73, NotSupported, Any},
+        {"flush_interval", 74, NotSupported, Any},
+        {"instance_name", 75, Text, InterBase},
+        {"old_overwrite", 76, NotSupported, Any},
+        {"archive_database", 77, Bare, Firebird},
+        {"archive_journals", 78, NotSupported, Any},
+        {"archive_sweep", 79, NotSupported, Any},
+        {"archive_dumps", 80, NotSupported, Any},
+        {"archive_recover", 81, NotSupported, Any},
+        {"recover_until", 82, NotSupported, Any},
+        {"force", 83, NotSupported, Any},
+        // Firebird's meanings of three InterBase codes.
+        {"no_db_triggers", 72, Fixed1, Firebird},
+        {"set_db_charset", 68, Text, Firebird},
+        {"utf8_filename", 77, Bare, Firebird},
+    }};
+}();
 
-const std::array<ParamName, 22> TransactionParamNames = {{
-    {"consistency", 1},
-    {"concurrency", 2},
-    {"shared", 3},
-    {"protected", 4},
-    {"exclusive", 5},
-    {"wait", 6},
-    {"nowait", 7},
-    {"read", 8},
-    {"write", 9},
-    {"lock_read", 10},
-    {"lock_write", 11},
-    {"verb_time", 12},
-    {"commit_time", 13},
-    {"ignore_limbo", 14},
-    {"read_committed", 15},
-    {"autocommit", 16},
-    {"rec_version", 17},
-    {"no_rec_version", 18},
-    {"restart_requests", 19},
-    {"no_auto_undo", 20},
-    {"no_savepoint", 21},
-    {"lock_timeout", 21},
-}};
+constinit const std::array<TransactionParamName, 22> TransactionParamNames = [] {
+    using enum TTpbEncoding;
+    return std::array<TransactionParamName, 22>{{
+        {"consistency", 1, Bare},
+        {"concurrency", 2, Bare},
+        {"shared", 3, Bare},
+        {"protected", 4, Bare},
+        {"exclusive", 5, Bare},
+        {"wait", 6, Bare},
+        {"nowait", 7, Bare},
+        {"read", 8, Bare},
+        {"write", 9, Bare},
+        {"lock_read", 10, Table},
+        {"lock_write", 11, Table},
+        {"verb_time", 12, NotSupported},
+        {"commit_time", 13, NotSupported},
+        {"ignore_limbo", 14, Bare},
+        {"read_committed", 15, Bare},
+        {"autocommit", 16, NotSupported},
+        {"rec_version", 17, Bare},
+        {"no_rec_version", 18, Bare},
+        {"restart_requests", 19, NotSupported},
+        {"no_auto_undo", 20, Bare},
+        {"no_savepoint", 21, LockTimeout},
+        {"lock_timeout", 21, LockTimeout},
+    }};
+}();
 
 namespace {
-
-constexpr size_t MaxBlockLength = 0xFFFF;
 
 constexpr int DatabaseBlockVersion = 1;    // isc_dpb_version1
 constexpr int TransactionBlockVersion = 3; // isc_tpb_version3
@@ -159,42 +167,105 @@ bool ReadLine(rtl::TStringList& lines, int index, std::string_view prefix, Parse
     return true;
 }
 
-template <size_t N> int LookupCode(const std::array<ParamName, N>& table, const std::string& name) {
+// The table entry of a name, null when the name is unknown.
+template <typename Entry, size_t N>
+const Entry* Lookup(const std::array<Entry, N>& table, const std::string& name) {
     // Names are unique and stored in lower case, and the name is lower-cased
     // already, so the first exact match is the only one.
-    for (const auto& entry : table) {
+    for (const Entry& entry : table) {
         if (name == entry.Name) {
-            return entry.Code;
+            return &entry;
         }
     }
-    return 0;
+    return nullptr;
 }
 
-void AppendByte(std::string& block, int value) {
-    block += static_cast<char>(static_cast<unsigned char>(value & 0xFF));
-}
-
-void CheckTextValue(const char* kind, const std::string& name, const std::string& value) {
-    if (value.size() > MaxParamValueLength) {
+// Appends the code and the text behind its one-byte length, or raises when
+// the text is longer than that length can tell.
+void AppendText(TBlockWriter& writer, const char* kind, int code, const std::string& name,
+                const std::string& value) {
+    if (!writer.Text8(static_cast<uint8_t>(code), value)) {
         RaiseClientErrorFmt("%s Constant (isc_%s_%s) value is too long: %d bytes, at most %d are "
                             "allowed.",
                             {std::string(kind), rtl::LowerCaseAscii(kind), name,
                              static_cast<long long>(value.size()),
-                             static_cast<long long>(MaxParamValueLength)});
+                             static_cast<long long>(MaxText8Length)});
     }
 }
 
-void CheckBlockSize(const char* kind, const std::string& block) {
-    if (block.size() > MaxBlockLength) {
+void CheckBlockSize(const char* kind, const TBlockWriter& writer) {
+    if (!writer.Fits()) {
         RaiseClientErrorFmt("%s is too long: more than %d bytes.",
                             {std::string(kind), static_cast<long long>(MaxBlockLength)});
+    }
+}
+
+bool WrittenFor(TDpbServer server, bool isFirebird) {
+    return server == TDpbServer::Any || (server == TDpbServer::Firebird) == isFirebird;
+}
+
+// The bytes of one database parameter, by its encoding.
+void AppendDatabaseParam(TBlockWriter& writer, const DatabaseParamName& entry,
+                         const ParsedLine& line) {
+    const int code = entry.Code;
+    const std::string& value = line.Value;
+    switch (entry.Encoding) {
+    case TDpbEncoding::Byte: {
+        const int32_t number = rtl::StrToInt(value);
+        writer.Byte(code).Byte(1).Byte(number);
+        break;
+    }
+    case TDpbEncoding::Fixed0:
+        writer.Byte(code).Byte(1).Byte(0);
+        break;
+    case TDpbEncoding::Fixed1:
+        writer.Byte(code).Byte(1).Byte(1);
+        break;
+    case TDpbEncoding::Fixed2:
+        writer.Byte(code).Byte(1).Byte(2);
+        break;
+    case TDpbEncoding::Bare:
+        writer.Byte(code).Byte(0);
+        break;
+    case TDpbEncoding::Number: {
+        const auto number = static_cast<uint32_t>(rtl::StrToInt(value));
+        writer.Byte(code).Byte(4).Number32(number);
+        break;
+    }
+    case TDpbEncoding::Text:
+        AppendText(writer, "DPB", code, line.Name, value);
+        break;
+    case TDpbEncoding::Dialect: {
+        // The dialect digit goes in as its number: "3" is the byte 3.
+        if (value.empty()) {
+            RaiseClientError(ceInvalidSQLDialect);
+        }
+        std::string dialect = value;
+        dialect[0] = static_cast<char>(static_cast<unsigned char>(value[0]) - '0');
+        AppendText(writer, "DPB", code, line.Name, dialect);
+        break;
+    }
+    case TDpbEncoding::Shutdown:
+        writer.Byte(code);
+        if (value.empty()) {
+            writer.Byte(0);
+        } else {
+            const int32_t mode = ShutdownModeFromText(value);
+            writer.Byte(1).Byte(mode);
+        }
+        break;
+    case TDpbEncoding::NotSupported:
+        RaiseClientError(ceDPBConstantNotSupported, {std::string(entry.Name)});
     }
 }
 
 } // namespace
 
 int32_t ShutdownModeFromText(const std::string& text) {
-    static const ParamName words[] = {
+    static const struct {
+        const char* Name;
+        int32_t Bits;
+    } words[] = {
         {"cache", 1},  {"attachment", 2}, {"transaction", 4}, {"force", 8},       {"normal", 16},
         {"multi", 32}, {"single", 48},    {"full", 64},       {"mode_mask", 112},
     };
@@ -213,7 +284,7 @@ int32_t ShutdownModeFromText(const std::string& text) {
             } else {
                 for (const auto& word : words) {
                     if (piece == word.Name) {
-                        value = word.Code;
+                        value = word.Bits;
                         break;
                     }
                 }
@@ -229,134 +300,21 @@ void BuildDatabaseParamBlock(rtl::TStringList& lines, std::string& block, uint16
                              bool isFirebird) {
     block.assign(1, static_cast<char>(DatabaseBlockVersion));
     blockLength = 1;
+    TBlockWriter writer(block);
     ParsedLine line;
     for (int i = 0; i < lines.Count(); ++i) {
         if (!ReadLine(lines, i, "isc_dpb_", line)) {
             continue;
         }
-        const int code = LookupCode(DatabaseParamNames, line.Name);
-        const std::string& value = line.Value;
-        auto appendText = [&] {
-            CheckTextValue("DPB", line.Name, value);
-            AppendByte(block, code);
-            AppendByte(block, static_cast<int>(value.size()));
-            block += value;
-        };
-        switch (code) {
-        case 5:
-        case 9:
-        case 13:
-        case 17:
-        case 24:
-        case 27:
-        case 33:
-        case 34:
-        case 52:
-        case 54:
-        case 57:
-        case 58: {
-            const int32_t number = rtl::StrToInt(value);
-            AppendByte(block, code);
-            AppendByte(block, 1);
-            AppendByte(block, number);
-            break;
-        }
-        case 8:
-        case 16:
-            AppendByte(block, code);
-            AppendByte(block, 1);
-            AppendByte(block, 1);
-            break;
-        case 10:
-            AppendByte(block, code);
-            AppendByte(block, 1);
-            AppendByte(block, 2);
-            break;
-        case 21:
-        case 23:
-        case 25:
-        case 26:
-            AppendByte(block, code);
-            AppendByte(block, 1);
-            AppendByte(block, 0);
-            break;
-        case 51:
-            AppendByte(block, code);
-            AppendByte(block, 0);
-            break;
-        case 22: {
-            const auto number = static_cast<uint32_t>(rtl::StrToInt(value));
-            AppendByte(block, code);
-            AppendByte(block, 4);
-            for (int shift = 0; shift < 32; shift += 8) {
-                AppendByte(block, static_cast<int>(number >> shift));
-            }
-            break;
-        }
-        case 18:
-        case 19:
-        case 20:
-        case 28:
-        case 29:
-        case 30:
-        case 36:
-        case 47:
-        case 48:
-        case 60:
-            appendText();
-            break;
-        case 63: {
-            // The dialect digit goes in as its number: "3" is the byte 3.
-            if (value.empty()) {
-                RaiseClientError(ceInvalidSQLDialect);
-            }
-            CheckTextValue("DPB", line.Name, value);
-            AppendByte(block, code);
-            AppendByte(block, static_cast<int>(value.size()));
-            AppendByte(block, static_cast<unsigned char>(value[0]) - '0');
-            block.append(value, 1);
-            break;
-        }
-        case 50:
-            AppendByte(block, code);
-            if (value.empty()) {
-                AppendByte(block, 0);
-            } else {
-                const int32_t mode = ShutdownModeFromText(value);
-                AppendByte(block, 1);
-                AppendByte(block, mode);
-            }
-            break;
-        case 68: // set_db_charset on Firebird
-            if (isFirebird) {
-                appendText();
-            }
-            break;
-        case 72: // no_db_triggers on Firebird
-            if (isFirebird) {
-                AppendByte(block, code);
-                AppendByte(block, 1);
-                AppendByte(block, 1);
-            }
-            break;
-        case 77: // utf8_filename on Firebird
-            if (isFirebird) {
-                AppendByte(block, code);
-                AppendByte(block, 0);
-            }
-            break;
-        case 75: // instance_name, InterBase only
-            if (!isFirebird) {
-                appendText();
-            }
-            break;
-        case 0:
+        const DatabaseParamName* entry = Lookup(DatabaseParamNames, line.Name);
+        if (entry == nullptr) {
             RaiseClientError(ceDPBConstantUnknown, {line.Name});
-        default:
-            RaiseClientError(ceDPBConstantNotSupported,
-                             {std::string(DatabaseParamNames[static_cast<size_t>(code - 1)].Name)});
         }
-        CheckBlockSize("The database parameter block", block);
+        if (!WrittenFor(entry->Server, isFirebird)) {
+            continue;
+        }
+        AppendDatabaseParam(writer, *entry, line);
+        CheckBlockSize("The database parameter block", writer);
         blockLength = static_cast<uint16_t>(block.size());
     }
 }
@@ -369,6 +327,7 @@ void BuildTransactionParamBlock(rtl::TStringList& lines, std::string& block, uin
         return;
     }
     block.assign(1, static_cast<char>(TransactionBlockVersion));
+    TBlockWriter writer(block);
     // One byte per line is counted in advance; blank lines give theirs back.
     long length = static_cast<long>(lines.Count()) + 1;
     blockLength = static_cast<uint16_t>(length);
@@ -379,54 +338,35 @@ void BuildTransactionParamBlock(rtl::TStringList& lines, std::string& block, uin
             blockLength = static_cast<uint16_t>(length);
             continue;
         }
-        const int code = LookupCode(TransactionParamNames, line.Name);
+        const TransactionParamName* entry = Lookup(TransactionParamNames, line.Name);
+        if (entry == nullptr) {
+            RaiseClientError(ceTPBConstantUnknown, {line.Name});
+        }
+        const int code = entry->Code;
         const std::string& value = line.Value;
-        switch (code) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 6:
-        case 7:
-        case 8:
-        case 9:
-        case 14:
-        case 15:
-        case 17:
-        case 18:
-        case 20:
-            AppendByte(block, code);
+        switch (entry->Encoding) {
+        case TTpbEncoding::Bare:
+            writer.Byte(code);
             break;
-        case 10:
-        case 11: // the value is the table to lock
-            CheckTextValue("TPB", line.Name, value);
-            AppendByte(block, code);
-            AppendByte(block, static_cast<int>(value.size()));
-            block += value;
+        case TTpbEncoding::Table:
+            AppendText(writer, "TPB", code, line.Name, value);
             length += static_cast<long>(value.size()) + 1;
             break;
-        case 21:
-            AppendByte(block, code);
+        case TTpbEncoding::LockTimeout:
+            writer.Byte(code);
             if (lockTimeoutWithValue) {
                 int32_t seconds = 0;
                 if (!rtl::TryStrToInt(value, seconds)) {
                     seconds = 10;
                 }
-                AppendByte(block, 2);
-                AppendByte(block, seconds);
-                AppendByte(block, seconds >> 8);
+                writer.Byte(2).Number16(static_cast<uint32_t>(seconds));
                 length += 3;
             }
             break;
-        case 0:
-            RaiseClientError(ceTPBConstantUnknown, {line.Name});
-        default:
-            RaiseClientError(
-                ceTPBConstantNotSupported,
-                {std::string(TransactionParamNames[static_cast<size_t>(code - 1)].Name)});
+        case TTpbEncoding::NotSupported:
+            RaiseClientError(ceTPBConstantNotSupported, {std::string(entry->Name)});
         }
-        CheckBlockSize("The transaction parameter block", block);
+        CheckBlockSize("The transaction parameter block", writer);
         blockLength = static_cast<uint16_t>(length);
     }
 }

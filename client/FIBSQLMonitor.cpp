@@ -14,6 +14,7 @@
 
 #include "client/fib.h"
 #include "platform/NamedObjects.h"
+#include "platform/Processes.h"
 
 namespace fib {
 
@@ -35,7 +36,13 @@ static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
-constexpr int HandshakeStepMs = 1000;
+using Clock = std::chrono::steady_clock;
+
+// The writer counts one monitor (or reader) out for every step it waits.
+constexpr auto HandshakeStep = std::chrono::milliseconds(1000);
+// The longest single wait of the writer: it looks at StopRequested and at
+// the counts between slices, so a stop request ends any wait at once.
+constexpr int WaitSliceMs = 20;
 constexpr auto IdlePoll = std::chrono::milliseconds(50);
 constexpr const char* CRLF = "\r\n";
 
@@ -143,6 +150,37 @@ TTraceChannel::TTraceChannel(const std::string& namePrefix) : FPrefix(namePrefix
     } catch (const std::bad_alloc&) {
         RaiseClientError(ceCannotCreateSharedResource, {static_cast<long long>(ENOMEM)});
     }
+    if (!CountsSane()) {
+        RaiseClientError(ceCannotCreateSharedResource, {static_cast<long long>(EPROTO)});
+    }
+}
+
+namespace {
+
+bool CountInRange(int32_t count) {
+    return count >= 0 && count <= TraceMaxCount;
+}
+
+} // namespace
+
+bool TTraceChannel::CountsSane() const {
+    if (!CountInRange(SharedLoad(FBlock->MonitorCount)) ||
+        !CountInRange(SharedLoad(FBlock->ReaderCount))) {
+        FCorrupt.store(true);
+    }
+    return !FCorrupt.load();
+}
+
+bool TTraceChannel::MonitorCountSane(int32_t monitors) const {
+    // Without a monitor the reader count does not matter yet, and a trace
+    // operation then costs this one read of the block.
+    if (monitors == 0) {
+        return !FCorrupt.load();
+    }
+    if (!CountInRange(monitors)) {
+        FCorrupt.store(true);
+    }
+    return CountsSane();
 }
 
 TTraceChannel::~TTraceChannel() {
@@ -211,16 +249,7 @@ double TraceTimeStampNow() {
 }
 
 std::string ApplicationFileName() {
-    static const std::string name = [] {
-        char buffer[PATH_MAX];
-        const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        if (length <= 0) {
-            return std::string();
-        }
-        std::string path(buffer, static_cast<size_t>(length));
-        const size_t slash = path.rfind('/');
-        return slash == std::string::npos ? path : path.substr(slash + 1);
-    }();
+    static const std::string name = rtl::ExtractFileName(platform::ExecutableFile());
     return name;
 }
 
@@ -275,47 +304,92 @@ void FinalizeMonitorHook() {
         std::lock_guard<std::mutex> lock(gHookGlobals.CreationLock);
         hook = gHookGlobals.Hook.exchange(nullptr);
     }
-    if (hook != nullptr) {
-        hook->StopWriter();
-        delete hook;
-    }
+    // The destructor waits for the writer at most ExitWaitLimit.
+    delete hook;
 }
 
 // ---------------------------------------------------------------------------
 // TMonitorWriterThread
 
-TMonitorWriterThread::TMonitorWriterThread(TTraceChannel& channel) : FChannel(channel) {}
+TMonitorWriterThread::TMonitorWriterThread(std::shared_ptr<TTraceChannel> channel)
+    : FChannel(std::move(channel)) {}
 
 TMonitorWriterThread::~TMonitorWriterThread() {
-    StopRequested.store(true);
-    Terminate();
-    WaitFor();
-    std::lock_guard<std::mutex> lock(FQueueLock);
-    FQueue.clear();
+    // The owner has joined the thread (Finish), or left it behind: then the
+    // thread holds the last reference and this runs on it as it ends.
+    if (FThread.joinable()) {
+        if (FThread.get_id() == std::this_thread::get_id()) {
+            FThread.detach();
+        } else {
+            FThread.join();
+        }
+    }
 }
 
 void TMonitorWriterThread::Start() {
-    FThread = std::thread([this] { Execute(); });
+    {
+        std::lock_guard<std::mutex> lock(FStateLock);
+        FEnded = false;
+    }
+    try {
+        FThread = std::thread([self = shared_from_this()] {
+            self->Execute();
+            {
+                std::lock_guard<std::mutex> lock(self->FStateLock);
+                self->FEnded = true;
+            }
+            self->FStateChanged.notify_all();
+        });
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(FStateLock);
+        FEnded = true;
+        throw;
+    }
 }
 
-void TMonitorWriterThread::Enqueue(const std::string& text, TraceCategory category) {
+bool TMonitorWriterThread::Enqueue(const std::string& text, TraceCategory category) {
     auto message = std::make_unique<TFIBTraceObject>(category, text, TraceTimeStampNow());
     std::lock_guard<std::mutex> lock(FQueueLock);
+    if (FQueue.size() >= MaxQueued) {
+        return false;
+    }
     FQueue.push_back(std::move(message));
+    return true;
 }
 
 void TMonitorWriterThread::Terminate() {
     {
-        std::lock_guard<std::mutex> lock(FSleepLock);
+        std::lock_guard<std::mutex> lock(FStateLock);
         FTerminated.store(true);
     }
-    FWake.notify_all();
+    FStateChanged.notify_all();
 }
 
-void TMonitorWriterThread::WaitFor() {
+void TMonitorWriterThread::RequestStop() {
+    StopRequested.store(true);
+    Terminate();
+}
+
+bool TMonitorWriterThread::Finish(std::chrono::milliseconds limit) {
+    RequestStop();
+    std::unique_lock<std::mutex> lock(FStateLock);
+    const bool ended = FStateChanged.wait_for(lock, limit, [this] { return FEnded; });
+    lock.unlock();
     if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) {
-        FThread.join();
+        if (ended) {
+            FThread.join();
+        } else {
+            // It holds this object and the channel until it sees the stop
+            // request; nothing waits for it any more.
+            FThread.detach();
+        }
     }
+    return ended;
+}
+
+bool TMonitorWriterThread::Ended() const {
+    std::lock_guard<std::mutex> lock(FStateLock);
+    return FEnded;
 }
 
 size_t TMonitorWriterThread::QueueCount() const {
@@ -324,14 +398,19 @@ size_t TMonitorWriterThread::QueueCount() const {
 }
 
 void TMonitorWriterThread::Pause() {
-    std::unique_lock<std::mutex> lock(FSleepLock);
-    FWake.wait_for(lock, IdlePoll, [this] { return FTerminated.load() || StopRequested.load(); });
+    std::unique_lock<std::mutex> lock(FStateLock);
+    FStateChanged.wait_for(lock, IdlePoll,
+                           [this] { return FTerminated.load() || StopRequested.load(); });
+}
+
+bool TMonitorWriterThread::Abandoned() const {
+    return StopRequested.load() || !FChannel->CountsSane();
 }
 
 void TMonitorWriterThread::Execute() {
     while (((!FTerminated.load() && !MonitorHookFinalizing()) || QueueCount() > 0) &&
-           !StopRequested.load()) {
-        if (FChannel.MonitorCount() <= 0) {
+           !Abandoned()) {
+        if (FChannel->MonitorCount() <= 0) {
             {
                 std::lock_guard<std::mutex> lock(FQueueLock);
                 FQueue.clear();
@@ -363,76 +442,116 @@ void TMonitorWriterThread::Execute() {
             FQueue.pop_front();
         }
     }
+    std::lock_guard<std::mutex> lock(FQueueLock);
+    FQueue.clear();
 }
 
+namespace {
+
+// Gives back one hold of the channel mutex when it goes out of scope.
+class TMutexHold {
+public:
+    explicit TMutexHold(platform::NamedMutex& mutex) : FMutex(mutex) {}
+    ~TMutexHold() { FMutex.Unlock(); }
+    TMutexHold(const TMutexHold&) = delete;
+    TMutexHold& operator=(const TMutexHold&) = delete;
+
+private:
+    platform::NamedMutex& FMutex;
+};
+
+} // namespace
+
 void TMonitorWriterThread::WriteMessage(const TFIBTraceObject& message) {
-    // Without a time limit, but a stop request ends the wait (the message is
-    // then discarded with the rest of the queue).
+    // As long as it takes another writer to finish its message, but a stop
+    // request or a corrupt block ends the wait (the message is then
+    // discarded with the rest of the queue).
+    platform::NamedMutex& mutex = FChannel->Mutex();
     platform::NamedMutex::LockResult locked;
-    while ((locked = FChannel.Mutex().Lock(HandshakeStepMs)) ==
-           platform::NamedMutex::LockResult::Timeout) {
-        if (StopRequested.load()) {
+    while ((locked = mutex.Lock(WaitSliceMs)) == platform::NamedMutex::LockResult::Timeout) {
+        if (Abandoned()) {
             return;
         }
     }
+    const TMutexHold hold(mutex);
     if (locked == platform::NamedMutex::LockResult::OwnerDied) {
         // The previous writer ended in the middle of a cycle: put the events
         // back into their state between cycles so the readers take part again.
-        FChannel.WriteEvent().Reset();
-        FChannel.WriteFinishedEvent().Set();
+        FChannel->WriteEvent().Reset();
+        FChannel->WriteFinishedEvent().Set();
     }
-    if (FChannel.MonitorCount() > 0) {
-        const std::vector<std::string> chunks = SplitTraceChunks(EscapeTraceText(message.Text));
-        TraceBlock& block = FChannel.Block();
-        for (const std::string& chunk : chunks) {
-            BeginWrite();
-            SharedStore(block.Category, message.Category);
-            SetTraceBlockTimeStamp(block, message.TimeStamp);
-            block.ChunkFlag = 1;
-            SharedStore(block.ChunkLength, static_cast<int32_t>(chunk.size()));
-            std::memcpy(block.TextChunk, chunk.data(), chunk.size());
-            EndWrite();
+    if (FChannel->MonitorCount() <= 0) {
+        return;
+    }
+    TraceBlock& block = FChannel->Block();
+    for (const std::string& chunk : SplitTraceChunks(EscapeTraceText(message.Text))) {
+        // BeginWrite: the thread owns the mutex already; this only adds to
+        // the hold count, which EndWrite gives back.
+        if (Abandoned() || mutex.Lock(0) == platform::NamedMutex::LockResult::Timeout) {
+            return;
+        }
+        SharedStore(block.Category, message.Category);
+        SetTraceBlockTimeStamp(block, message.TimeStamp);
+        block.ChunkFlag = 1;
+        SharedStore(block.ChunkLength, static_cast<int32_t>(chunk.size()));
+        std::memcpy(block.TextChunk, chunk.data(), chunk.size());
+        if (!EndWrite()) {
+            return;
         }
     }
-    FChannel.Mutex().Unlock();
 }
 
-void TMonitorWriterThread::BeginWrite() {
-    // The thread owns the mutex already; this only adds to the hold count.
-    FChannel.Mutex().Lock();
+bool TMonitorWriterThread::HandshakeWait(platform::NamedEvent& event,
+                                         void (TMonitorWriterThread::*onStep)()) {
+    auto stepEnd = Clock::now() + HandshakeStep;
+    while (!event.Wait(WaitSliceMs)) {
+        if (Abandoned()) {
+            return false;
+        }
+        if (Clock::now() >= stepEnd) {
+            (this->*onStep)();
+            stepEnd = Clock::now() + HandshakeStep;
+        }
+    }
+    return true;
 }
 
-void TMonitorWriterThread::EndWrite() {
-    TraceBlock& block = FChannel.Block();
-    platform::NamedEvent& readEvent = FChannel.ReadEvent();
-    platform::NamedEvent& readFinished = FChannel.ReadFinishedEvent();
+void TMonitorWriterThread::CountMonitorOut() {
+    TraceBlock& block = FChannel->Block();
+    const int32_t monitors = SharedDecrementIfPositive(block.MonitorCount);
+    if (monitors <= 0 || SharedLoad(block.ReaderCount) >= monitors) {
+        FChannel->ReadEvent().Set();
+    }
+}
 
+void TMonitorWriterThread::CountReaderOut() {
+    TraceBlock& block = FChannel->Block();
+    if (SharedLoad(block.ReaderCount) <= 0 || SharedDecrementIfPositive(block.ReaderCount) <= 0) {
+        FChannel->ReadFinishedEvent().Set();
+    }
+}
+
+bool TMonitorWriterThread::EndWrite() {
     // 1. Wait until every registered monitor is ready to read; each second
     //    without that counts one monitor out.
-    while (!readEvent.Wait(HandshakeStepMs)) {
-        const int32_t monitors = SharedDecrementIfPositive(block.MonitorCount);
-        if (monitors <= 0 || SharedLoad(block.ReaderCount) >= monitors) {
-            readEvent.Set();
-        }
+    bool completed = HandshakeWait(FChannel->ReadEvent(), &TMonitorWriterThread::CountMonitorOut);
+    if (completed) {
+        // 2. Publish the chunk.
+        FChannel->WriteFinishedEvent().Reset();
+        FChannel->ReadFinishedEvent().Reset();
+        FChannel->WriteEvent().Set();
+        // 3. Wait until every reader has read it; each second without that
+        //    counts one reader out.
+        completed =
+            HandshakeWait(FChannel->ReadFinishedEvent(), &TMonitorWriterThread::CountReaderOut);
     }
-    // 2. Publish the chunk.
-    FChannel.WriteFinishedEvent().Reset();
-    readFinished.Reset();
-    FChannel.WriteEvent().Set();
-    // 3. Wait until every reader has read it; each second without that
-    //    counts one reader out.
-    while (!readFinished.Wait(HandshakeStepMs)) {
-        if (SharedLoad(block.ReaderCount) <= 0) {
-            readFinished.Set();
-        } else if (SharedDecrementIfPositive(block.ReaderCount) <= 0) {
-            readFinished.Set();
-        }
-    }
-    // 4. Close the cycle.
-    FChannel.WriteEvent().Reset();
-    FChannel.WriteFinishedEvent().Set();
+    // 4. Close the cycle, also one given up: the readers wait for
+    //    WriteFinishedEvent before they count themselves in again.
+    FChannel->WriteEvent().Reset();
+    FChannel->WriteFinishedEvent().Set();
     // 5. Give back the hold taken by BeginWrite.
-    FChannel.Mutex().Unlock();
+    FChannel->Mutex().Unlock();
+    return completed;
 }
 
 // ---------------------------------------------------------------------------
@@ -452,8 +571,9 @@ TFIBSQLMonitorHook::TFIBSQLMonitorHook(std::string objectPrefix)
 }
 
 TFIBSQLMonitorHook::~TFIBSQLMonitorHook() {
-    StopWriter();
+    EndWriter(ExitWaitLimit);
     FSharedObjectsReady.store(false);
+    // A writer left behind keeps its own reference to the channel.
     FChannel.reset();
 }
 
@@ -462,7 +582,7 @@ void TFIBSQLMonitorHook::OpenSharedObjects() {
     if (FSharedObjectsReady.load()) {
         return;
     }
-    FChannel = std::make_unique<TTraceChannel>(FObjectPrefix);
+    FChannel = std::make_shared<TTraceChannel>(FObjectPrefix);
     FSharedObjectsReady.store(true, std::memory_order_release);
 }
 
@@ -472,11 +592,24 @@ TTraceChannel* TFIBSQLMonitorHook::Channel() const noexcept {
 
 int32_t TFIBSQLMonitorHook::MonitorCount() const {
     const TTraceChannel* channel = Channel();
-    return channel != nullptr ? channel->MonitorCount() : 0;
+    if (channel == nullptr) {
+        return 0;
+    }
+    const int32_t monitors = channel->MonitorCount();
+    return channel->MonitorCountSane(monitors) ? monitors : 0;
 }
 
-bool TFIBSQLMonitorHook::Tracing() const {
-    return FTracingActive.load() && MonitorCount() > 0;
+bool TFIBSQLMonitorHook::Tracing() {
+    const TTraceChannel* channel = Channel();
+    if (!FTracingActive.load() || channel == nullptr) {
+        return false;
+    }
+    const int32_t monitors = channel->MonitorCount();
+    if (!channel->MonitorCountSane(monitors)) {
+        SetActive(false);
+        return false;
+    }
+    return monitors > 0;
 }
 
 int32_t TFIBSQLMonitorHook::Flag(int32_t TraceBlock::*field) const {
@@ -491,16 +624,35 @@ void TFIBSQLMonitorHook::SetActive(bool value) {
     }
 }
 
-bool TFIBSQLMonitorHook::WriterRunning() const {
+void TFIBSQLMonitorHook::ReapWriter() {
+    if (FWriter != nullptr && FWriter->Ended()) {
+        FWriter->Finish(std::chrono::milliseconds(0));
+        FWriter.reset();
+    }
+}
+
+bool TFIBSQLMonitorHook::WriterRunning() {
     std::lock_guard<std::mutex> lock(FWriterLock);
+    ReapWriter();
     return FWriter != nullptr;
 }
 
 void TFIBSQLMonitorHook::StopWriter() {
     std::lock_guard<std::mutex> lock(FWriterLock);
-    // The writer's destructor sets StopRequested, waits for the thread and
-    // discards what is still queued.
-    FWriter.reset();
+    if (FWriter != nullptr) {
+        FWriter->RequestStop();
+    }
+}
+
+void TFIBSQLMonitorHook::EndWriter(std::chrono::milliseconds limit) {
+    std::shared_ptr<TMonitorWriterThread> writer;
+    {
+        std::lock_guard<std::mutex> lock(FWriterLock);
+        writer = std::move(FWriter);
+    }
+    if (writer != nullptr) {
+        writer->Finish(limit);
+    }
 }
 
 void TFIBSQLMonitorHook::WriteTrace(const std::string& text, TraceCategory category) {
@@ -513,17 +665,27 @@ void TFIBSQLMonitorHook::WriteTrace(const std::string& text, TraceCategory categ
                 return;
             }
         }
+        const bool tracing = Tracing();
         const std::string message =
             std::string(CRLF) + "[Application: " + ApplicationFileName() + "]" + CRLF + text;
+        // Nothing here waits for the writer thread: a writer held up by the
+        // channel is asked to stop and left to end on its own.
         std::lock_guard<std::mutex> lock(FWriterLock);
+        ReapWriter();
+        if (!tracing) {
+            if (FWriter != nullptr) {
+                FWriter->RequestStop();
+            }
+            return;
+        }
+        if (FWriter != nullptr && FWriter->Stopping()) {
+            // The previous writer is still ending; the message is dropped.
+            return;
+        }
         if (FWriter == nullptr) {
-            auto writer = std::make_unique<TMonitorWriterThread>(*FChannel);
+            auto writer = std::make_shared<TMonitorWriterThread>(FChannel);
             writer->Start();
             FWriter = std::move(writer);
-        }
-        if (MonitorCount() <= 0) {
-            FWriter.reset();
-            return;
         }
         FWriter->Enqueue(message, category);
     } catch (...) {
@@ -615,7 +777,7 @@ void TFIBSQLMonitorHook::TraceDisconnect(const rtl::TComponent* database) {
     }
 }
 
-bool TFIBSQLMonitorHook::TransactionTraced(bool hasDatabase) const {
+bool TFIBSQLMonitorHook::TransactionTraced(bool hasDatabase) {
     return hasDatabase && Tracing() && Flag(&TraceBlock::TransactionFlag) > 0;
 }
 
@@ -692,35 +854,31 @@ void TFIBSQLMonitorHook::TraceRollbackRetaining(const rtl::TComponent* transacti
     TraceTransaction(transaction, Numbered(": [Rollback retaining (Soft rollback)]", number));
 }
 
-namespace {
-
-void TraceService(TFIBSQLMonitorHook& hook, const rtl::TComponent* service, const char* label) {
+void TFIBSQLMonitorHook::TraceService(const rtl::TComponent* service, const char* label) {
     // Without a monitor this is the only cost: one read of the count.
-    if (!hook.TracingActive() || hook.MonitorCount() <= 0) {
+    if (!Tracing()) {
         return;
     }
     try {
-        hook.WriteTrace(NameOf(service) + label, tcService);
+        WriteTrace(NameOf(service) + label, tcService);
     } catch (...) {
     }
 }
 
-} // namespace
-
 void TFIBSQLMonitorHook::TraceServiceAttach(const rtl::TComponent* service) {
-    TraceService(*this, service, ": [Attach]");
+    TraceService(service, ": [Attach]");
 }
 
 void TFIBSQLMonitorHook::TraceServiceDetach(const rtl::TComponent* service) {
-    TraceService(*this, service, ": [Detach]");
+    TraceService(service, ": [Detach]");
 }
 
 void TFIBSQLMonitorHook::TraceServiceQuery(const rtl::TComponent* service) {
-    TraceService(*this, service, ": [Query]");
+    TraceService(service, ": [Query]");
 }
 
 void TFIBSQLMonitorHook::TraceServiceStart(const rtl::TComponent* service) {
-    TraceService(*this, service, ": [Start]");
+    TraceService(service, ": [Start]");
 }
 
 } // namespace fib

@@ -6,6 +6,8 @@
 
 #include "client/IB_Intf.h"
 
+// The error half of namespace fib (the database layer; see fib.h): the
+// per-thread status vector, the client-error table and the error classes.
 namespace fib {
 
 namespace {

@@ -15,6 +15,11 @@
 # When the server we started refuses the suite's SYSDBA password (a machine
 # where Firebird was installed before with another password), "start" stops
 # it again, sets the password in the security database and starts it anew.
+#
+# The server we start listens on 127.0.0.1 (the address the scripts, the
+# tests and the tool connect to), whatever "localhost" names on this machine:
+# see own_root below. A server that listens on the port but not on that
+# address is reported at once, with what to change.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -23,6 +28,13 @@ PIDFILE=/run/firebird3.0/firebird.pid
 SECURITY_DB=/var/lib/firebird/3.0/system/security3.fdb
 PASSWORD_FILE=/etc/firebird/3.0/SYSDBA.password
 FB_LOG=/var/log/firebird/firebird3.0.log
+FB_CONF=/etc/firebird/3.0/firebird.conf
+# The server's root folder (the .conf files, firebird.msg, plugins, intl).
+FB_ROOT_GLOB='/usr/lib/*/firebird/3.0'
+# The root folder of our own that the server we start may get (own_root).
+# Not under /run/firebird3.0: that folder belongs to the server's user, and
+# root writes into this one.
+OWN_ROOT=/run/slv-fbserver-root
 START_TIMEOUT=${SLV_FB_START_TIMEOUT:-30}
 STOP_TIMEOUT=${SLV_FB_STOP_TIMEOUT:-30}
 
@@ -102,6 +114,95 @@ log_tail() {
     fi
 }
 
+# ---- addresses ----------------------------------------------------------------
+
+# Prints the listeners on the server's port as "[::1]:3050, ..." and
+# succeeds when there are some but none takes connections to $SLV_FB_HOST.
+# Says nothing (and fails) for a host that is not an IPv4 address.
+listens_elsewhere() {
+    [[ $SLV_FB_HOST =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]] || return 1
+    local addresses a list=""
+    addresses=$(slv_listen_addresses)
+    [ -n "$addresses" ] || return 1
+    while IFS= read -r a; do
+        case $a in
+            "$SLV_FB_HOST" | 0.0.0.0 | :: | "::ffff:$SLV_FB_HOST") return 1 ;;
+        esac
+        case $a in *:*) a="[$a]" ;; esac
+        list+="${list:+, }$a:$SLV_FB_PORT"
+    done <<<"$addresses"
+    printf '%s' "$list"
+}
+
+# The RemoteBindAddress set in firebird.conf (the last setting counts), or
+# nothing when it is not set.
+bind_setting() {
+    sed -n 's/^[[:space:]]*RemoteBindAddress[[:space:]]*=[[:space:]]*\([^#[:space:]]*\).*/\1/Ip' \
+        "$FB_CONF" 2>/dev/null | tail -n 1
+}
+
+# What to change, for a server that listens on $1 but not on $SLV_FB_HOST.
+bind_advice() {
+    local setting
+    setting=$(bind_setting)
+    printf 'it listens on %s, not on %s where these scripts, the tests and the tool connect.\n' \
+        "$1" "$SLV_FB_HOST"
+    if [ -n "$setting" ]; then
+        printf '%s sets RemoteBindAddress = %s' "$FB_CONF" "$setting"
+        local first
+        first=$(getent ahosts localhost 2>/dev/null | awk 'NR == 1 { print $1 }')
+        if [ "${setting,,}" = localhost ] && [ -n "$first" ]; then
+            printf ', and on this machine localhost names %s first' "$first"
+        fi
+        printf '.\n'
+    fi
+    printf 'Set RemoteBindAddress = %s there (or remove the line to listen on every address)' \
+        "$SLV_FB_HOST"
+}
+
+# Debian's firebird.conf sets RemoteBindAddress = localhost. Where localhost
+# names ::1 first (Debian's stock /etc/hosts) the server then listens on
+# [::1] only, while everything here connects to 127.0.0.1. So when the
+# setting is that default and we connect to a loopback address, the server
+# we start gets a root folder of its own (FIREBIRD names it): links to the
+# real root's files, and a copy of firebird.conf that binds to the address
+# we connect to. The machine's configuration is never changed, and any other
+# choice of the user is kept as it is. Sets SERVER_ENV for the guardian.
+own_root_needed() {
+    local setting
+    setting=$(bind_setting)
+    [ "${setting,,}" = localhost ] || return 1
+    case $SLV_FB_HOST in 127.*.*.* | ::1) return 0 ;; esac
+    return 1
+}
+SERVER_ENV=()
+own_root() {
+    SERVER_ENV=()
+    own_root_needed || return 0
+    local root f
+    for root in $FB_ROOT_GLOB; do
+        [ -f "$root/firebird.msg" ] && break
+        root=""
+    done
+    [ -n "$root" ] || slv_die "cannot find the Firebird server's root folder ($FB_ROOT_GLOB)"
+    rm -rf "$OWN_ROOT.new"
+    install -d -m 0755 "$OWN_ROOT.new"
+    for f in "$root"/*; do
+        ln -s "$f" "$OWN_ROOT.new/"
+    done
+    rm -f "$OWN_ROOT.new/firebird.conf"
+    {
+        echo "# Written by scripts/fbserver.sh when it started the server: a copy of"
+        echo "# $FB_CONF with RemoteBindAddress = $SLV_FB_HOST instead of localhost."
+        sed "s/^\([[:space:]]*RemoteBindAddress[[:space:]]*=[[:space:]]*\)localhost\b/\1$SLV_FB_HOST/I" "$FB_CONF"
+    } >"$OWN_ROOT.new/firebird.conf" || slv_die "cannot write $OWN_ROOT.new/firebird.conf"
+    chmod 0644 "$OWN_ROOT.new/firebird.conf"
+    rm -rf "$OWN_ROOT"
+    mv "$OWN_ROOT.new" "$OWN_ROOT"
+    SERVER_ENV=(FIREBIRD="$OWN_ROOT")
+    slv_log "the server will listen on $SLV_FB_HOST: $FB_CONF says RemoteBindAddress = localhost, its copy in $OWN_ROOT says $SLV_FB_HOST"
+}
+
 # ---- state file -----------------------------------------------------------
 
 GUARDIAN_PID="" GUARDIAN_TICKS="" SERVER_PID="" SERVER_TICKS=""
@@ -148,7 +249,10 @@ launch_guardian() {
     # Without job control a background command is not a process group
     # leader, so setsid makes the new session in place and $! is the
     # guardian itself (setsid, setpriv and env all exec).
-    setsid env -u ISC_USER -u ISC_PASSWORD \
+    # The server turns file names into the locale's character set: started
+    # without a UTF-8 locale (cron, CI, a bare root shell) it refuses every
+    # non-ASCII database or backup name ("Cannot transliterate character").
+    setsid env -u ISC_USER -u ISC_PASSWORD -u LANGUAGE LANG=C.UTF-8 LC_ALL=C.UTF-8 "${SERVER_ENV[@]}" \
         setpriv --reuid=firebird --regid=firebird --init-groups \
         "$FBGUARD" -onetime -pidfile "$PIDFILE" </dev/null >/dev/null 2>&1 &
     GUARDIAN_PID=$!
@@ -165,9 +269,10 @@ launch_guardian() {
 }
 
 # Polls the service manager until it answers. Returns 0 when it answers with
-# our password, 2 when it refuses the password; dies on time-out.
+# our password, 2 when it refuses the password; dies on time-out, and at once
+# when the server listens only where we do not connect.
 wait_answer() {
-    local i=0 rc
+    local i=0 rc elsewhere
     while :; do
         rc=0
         slv_fb_probe || rc=$?
@@ -175,6 +280,13 @@ wait_answer() {
         if ! alive "$GUARDIAN_PID"; then
             log_tail
             slv_die "the Firebird guardian (pid $GUARDIAN_PID) ended before the server answered"
+        fi
+        # A server binds its one address once; give another listener on the
+        # port a moment to be ours before believing it.
+        if [ $i -ge 4 ] && elsewhere=$(listens_elsewhere); then
+            stop_recorded || true
+            slv_die "the Firebird server started by these scripts does not answer on $(slv_service_address):
+$(bind_advice "$elsewhere"), and run this command again."
         fi
         if [ $i -ge $((START_TIMEOUT * 4)) ]; then
             log_tail
@@ -243,6 +355,15 @@ do_start() {
 It was not started by these scripts, so it is left alone: stop it and run this
 command again (with no server running it sets the password)."
     fi
+    local elsewhere
+    if elsewhere=$(listens_elsewhere); then
+        local ours=""
+        own_root_needed && ours=" (the server these scripts start listens on $SLV_FB_HOST without that change)"
+        slv_die "a Firebird server runs but does not answer on $(slv_service_address):
+$(bind_advice "$elsewhere")
+and restart it, or stop it and run this command again$ours.
+It was not started by these scripts, so it is left alone."
+    fi
     if any_firebird_process; then
         slv_die "a Firebird process runs but does not answer on $(slv_service_address); it was not started
 by these scripts, so it is left alone. Stop it (or wait for it) and try again. Processes:
@@ -250,6 +371,7 @@ $(ps -o pid=,user=,stat=,args= -C fbguard,firebird 2>/dev/null)"
     fi
 
     prepare_dirs
+    own_root
     local attempt
     for attempt in 1 2; do
         local t0

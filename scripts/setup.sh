@@ -18,8 +18,9 @@ PACKAGES=(
     qt6-base-dev qt6-translations-l10n fonts-nanum fonts-dejavu-core
     # screenshots and the window benchmark without a desktop
     xvfb xauth x11-utils imagemagick
-    # process tools (ps, pgrep)
-    procps
+    # process tools (ps, pgrep); ip, which the server script's self-check
+    # needs for the loopback of its own network namespace
+    procps iproute2
 )
 
 installed() {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "client/FIBSQLMonitor.h"
+#include "client/ParamBlock.h"
 #include "client/fib.h"
 
 namespace fib {
@@ -34,9 +35,6 @@ constexpr int PosCommandLine = 6;
 constexpr int PosConnectTimeout = 10;
 constexpr int PosDummyPacketInterval = 11;
 constexpr int PosSqlRoleName = 12;
-
-constexpr size_t MaxSpbTextLength = 255;
-constexpr size_t MaxBlockLength = 0xFFFF;
 
 void Trace(void (TFIBSQLMonitorHook::*op)(const rtl::TComponent*), const rtl::TComponent* who) {
     if (TFIBSQLMonitorHook* hook = MonitorHook()) {
@@ -88,8 +86,8 @@ int ServiceParamPosition(const std::string& name) {
 
 std::string BuildServiceAttachBlock(const rtl::TStringList& params) {
     std::string block;
-    block.push_back(static_cast<char>(isc_spb_version));
-    block.push_back(static_cast<char>(isc_spb_current_version));
+    TBlockWriter writer(block);
+    writer.Byte(isc_spb_version).Byte(isc_spb_current_version);
     for (const std::string& line : params.Lines()) {
         const size_t eq = line.find('=');
         const std::string name = eq == std::string::npos ? std::string() : line.substr(0, eq);
@@ -108,29 +106,22 @@ std::string BuildServiceAttachBlock(const rtl::TStringList& params) {
         case PosCommandLine:
         case PosSqlRoleName:
             // The length travels in one byte.
-            if (value.size() > MaxSpbTextLength) {
+            if (!writer.Text8(entry.Code, value)) {
                 RaiseClientErrorFmt("Value of service parameter %s is longer than 255 bytes",
                                     {std::string(entry.Name)});
             }
-            block.push_back(static_cast<char>(entry.Code));
-            block.push_back(static_cast<char>(value.size()));
-            block += value;
             break;
         case PosConnectTimeout:
         case PosDummyPacketInterval: {
             const uint32_t v = static_cast<uint32_t>(rtl::StrToInt(value));
-            block.push_back(static_cast<char>(entry.Code));
-            block.push_back(4);
-            for (int shift = 0; shift < 32; shift += 8) {
-                block.push_back(static_cast<char>((v >> shift) & 0xFF));
-            }
+            writer.Byte(entry.Code).Byte(4).Number32(v);
             break;
         }
         default:
             RaiseClientError(ceSPBConstantNotSupported, {std::string(entry.Name)});
         }
     }
-    if (block.size() > MaxBlockLength) {
+    if (!writer.Fits()) {
         RaiseClientErrorFmt("Service parameter block is longer than 65535 bytes");
     }
     return block;

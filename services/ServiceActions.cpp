@@ -5,13 +5,12 @@
 #include <utility>
 
 #include "client/FIBSQLMonitor.h"
+#include "client/ParamBlock.h"
 #include "client/fib.h"
 
 namespace fib {
 
 namespace {
-
-constexpr size_t MaxBlockLength = 0xFFFF;
 
 uint8_t ParamCode(int position) {
     return ServiceParamNames[static_cast<size_t>(position - 1)].Code;
@@ -75,21 +74,13 @@ void TpFIBControlService::AppendStartText(const std::string& text, uint8_t code)
         return;
     }
     // The length travels in 16 bits.
-    if (text.size() > MaxBlockLength) {
+    if (!TBlockWriter(FStartItems).Text16(code, text)) {
         RaiseClientErrorFmt("Start parameter text is longer than 65535 bytes");
     }
-    FStartItems.push_back(static_cast<char>(code));
-    FStartItems.push_back(static_cast<char>(text.size() & 0xFF));
-    FStartItems.push_back(static_cast<char>((text.size() >> 8) & 0xFF));
-    FStartItems += text;
 }
 
 void TpFIBControlService::AppendStartNumber(int32_t value, uint8_t code) {
-    const uint32_t v = static_cast<uint32_t>(value);
-    FStartItems.push_back(static_cast<char>(code));
-    for (int shift = 0; shift < 32; shift += 8) {
-        FStartItems.push_back(static_cast<char>((v >> shift) & 0xFF));
-    }
+    TBlockWriter(FStartItems).Byte(code).Number32(static_cast<uint32_t>(value));
 }
 
 // --- TpFIBControlAndQueryService ------------------------------------------
@@ -123,9 +114,7 @@ std::string TpFIBControlAndQueryService::ReadNextLine() {
         FEndOfOutput = false;
         // The end marker is overwritten, as the reply is read as a
         // zero-terminated text.
-        const size_t length = static_cast<size_t>(static_cast<unsigned char>(reply[1])) |
-                              (static_cast<size_t>(static_cast<unsigned char>(reply[2])) << 8);
-        reply[3 + length] = '\0';
+        reply[line.EndOffset] = '\0';
         return std::string(reply + line.TextOffset, line.TextLength);
     }
     case TReplyStatus::Unexpected:

@@ -2,58 +2,56 @@
 // of any client-library call so it can be exercised on arbitrary bytes.
 #include "services/IB_Services.h"
 
+#include <algorithm>
+
+#include "client/ParamBlock.h"
+
 namespace fib {
 
 namespace {
 
-constexpr unsigned char InfoSvcLine = 0x3E;    // isc_info_svc_line
-constexpr unsigned char InfoSvcRunning = 0x43; // isc_info_svc_running
-constexpr unsigned char InfoEnd = 0x01;        // isc_info_end
-
-unsigned char At(const char* reply, size_t index) noexcept {
-    return static_cast<unsigned char>(reply[index]);
-}
+constexpr uint8_t InfoSvcLine = 0x3E;    // isc_info_svc_line
+constexpr uint8_t InfoSvcRunning = 0x43; // isc_info_svc_running
+constexpr uint8_t InfoEnd = 0x01;        // isc_info_end
 
 } // namespace
 
 TLineReply ParseLineReply(const char* reply, size_t replySize) noexcept {
     TLineReply result;
-    // Item byte and the two length bytes must be there before the length
-    // can be read.
-    if (reply == nullptr || replySize < 3 || At(reply, 0) != InfoSvcLine) {
+    // The item, the 16-bit length, the line and the end marker must all lie
+    // inside the buffer; a line that did not fit ends with
+    // isc_info_truncated instead and is refused here too.
+    TBlockReader reader(reply, replySize);
+    uint8_t item = 0;
+    std::string_view line;
+    uint8_t marker = 0;
+    if (!reader.Byte(item) || item != InfoSvcLine || !reader.Text16(line)) {
         return result;
     }
-    const size_t length =
-        static_cast<size_t>(At(reply, 1)) | (static_cast<size_t>(At(reply, 2)) << 8);
-    // The end marker must lie inside the buffer; a line that did not fit ends
-    // with isc_info_truncated instead and is refused here too.
-    const size_t marker = 3 + length;
-    if (marker >= replySize || At(reply, marker) != InfoEnd) {
+    const size_t end = reader.Position();
+    if (!reader.Byte(marker) || marker != InfoEnd) {
         return result;
     }
-    if (length == 0) {
+    result.EndOffset = end;
+    if (line.empty()) {
         result.Status = TReplyStatus::EndOfOutput;
         return result;
     }
     // The line ends at its first zero byte, if it holds one.
-    size_t textLength = 0;
-    while (textLength < length && reply[3 + textLength] != '\0') {
-        ++textLength;
-    }
     result.Status = TReplyStatus::Ok;
     result.TextOffset = 3;
-    result.TextLength = textLength;
+    result.TextLength = std::min(line.find('\0'), line.size());
     return result;
 }
 
 TRunningReply ParseRunningReply(const char* reply, size_t replySize) noexcept {
     TRunningReply result;
-    if (reply == nullptr || replySize < 5 || At(reply, 0) != InfoSvcRunning) {
+    TBlockReader reader(reply, replySize);
+    uint8_t item = 0;
+    uint32_t value = 0;
+    if (!reader.Byte(item) || item != InfoSvcRunning || !reader.Number32(value)) {
         return result;
     }
-    const uint32_t value =
-        static_cast<uint32_t>(At(reply, 1)) | (static_cast<uint32_t>(At(reply, 2)) << 8) |
-        (static_cast<uint32_t>(At(reply, 3)) << 16) | (static_cast<uint32_t>(At(reply, 4)) << 24);
     result.Status = TReplyStatus::Ok;
     result.Running = value == 1;
     return result;

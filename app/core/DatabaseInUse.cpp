@@ -9,7 +9,7 @@
 #include <exception>
 
 #include "app/Commands.h"
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 #include "services/IB_Services.h"
 
 namespace app {

@@ -1,7 +1,7 @@
 // The backup file list's behaviour.
 #include "app/FileList.h"
 
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 #include "platform/Files.h"
 
 #include <algorithm>

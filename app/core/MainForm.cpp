@@ -52,17 +52,6 @@ TControlDef ProgressBar(const char* name, int left, int top, int width) {
     return def;
 }
 
-// The folder part of a path: up to and including its last "/".
-std::string ExtractFilePath(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string ExtractFileName(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 // --- standard error display ------------------------------------------------
@@ -145,7 +134,7 @@ bool TOpenDialog::Execute(IChoosers& choosers, IWidget* owner) {
         return false;
     }
     // A name typed without an extension takes the default one.
-    if (!DefaultExt.empty() && ExtractFileName(chosen).find('.') == std::string::npos) {
+    if (!DefaultExt.empty() && rtl::ExtractFileName(chosen).find('.') == std::string::npos) {
         chosen += DefaultExt;
     }
     FileName = chosen;
@@ -278,17 +267,17 @@ TmainForm::TCommandScope::~TCommandScope() {
 }
 
 void TmainForm::FormCreate(IWidget* /*Sender*/) {
-    FDBSvrIP = ReadIniValue(SettingsFile, "SYSTEM", "DBSvrIP");
+    FDBSvrIP = ReadIniValue(SettingsFile, SystemSection, DBSvrIPKey);
     if (FDBSvrIP.empty()) {
         FDBSvrIP = LocalServer;
     }
 
-    const std::string dbPath = ReadIniValue(SettingsFile, "SYSTEM", "DBPathDB");
+    const std::string dbPath = ReadIniValue(SettingsFile, SystemSection, DBPathDBKey);
     if (!dbPath.empty()) {
         txtDBFN->SetText(dbPath);
     }
 
-    FBackupPath = ReadIniValue(SettingsFile, "SYSSETUP", "DBBackPOS");
+    FBackupPath = ReadIniValue(SettingsFile, SetupSection, DBBackPOSKey);
     if (!FBackupPath.empty()) {
         fbBackup->ApplyFilePath(FBackupPath);
         txtBackupPath->SetText(FBackupPath);
@@ -330,7 +319,7 @@ void TmainForm::txtBackupPathPropertiesButtonClick(IWidget* /*Sender*/, int /*AB
 }
 
 void TmainForm::txtDBFNPropertiesButtonClick(IWidget* /*Sender*/, int /*AButtonIndex*/) {
-    OpenDialog1.InitialDir = ExtractFilePath(txtDBFN->Text());
+    OpenDialog1.InitialDir = rtl::ExtractFilePath(txtDBFN->Text());
     OpenDialog1.Filter = DatabaseFilter;
     if (OpenDialog1.Execute(*FHost.Choosers, FForm.get())) {
         txtDBFN->SetText(OpenDialog1.FileName);

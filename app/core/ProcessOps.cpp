@@ -1,7 +1,7 @@
 // Finding and ending running programs by their program file name.
 #include "app/ProcessOps.h"
 
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 #include "platform/Processes.h"
 
 #include <chrono>
@@ -15,8 +15,7 @@ namespace {
 // What follows the last folder separator: "/", and also "\" or ":" so that a
 // name written the Windows way still finds the program.
 std::string FileNamePart(const std::string& path) {
-    const size_t cut = path.find_last_of("/\\:");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
+    return rtl::ExtractFileName(path, "/\\:");
 }
 
 } // namespace

@@ -3,44 +3,30 @@
 
 #include <ibase.h>
 
-#include <cstring>
 #include <exception>
 
 #include "app/Commands.h"
 #include "client/IB_Intf.h"
+#include "client/ParamBlock.h"
+#include "client/SuiteAccount.h"
 #include "client/fib.h"
 
 namespace app {
-
-namespace {
-
-void AddText(std::string& block, char item, const std::string& value) {
-    block += item;
-    block += static_cast<char>(value.size());
-    block += value;
-}
-
-std::string ValueOf(const char* line) {
-    const char* eq = std::strchr(line, '=');
-    return eq == nullptr ? std::string() : std::string(eq + 1);
-}
-
-} // namespace
 
 bool DropDatabaseThroughServer(const std::string& serverName, const std::string& path,
                                std::string& reason) {
     reason.clear();
     try {
         fib::IIBClientLibraryPtr library = fib::AcquireClientLibrary(fib::DefaultLibraryName);
-        std::string dpb(1, static_cast<char>(isc_dpb_version1));
-        AddText(dpb, isc_dpb_user_name, ValueOf(ServiceUserLine));
-        AddText(dpb, isc_dpb_password, ValueOf(ServicePasswordLine));
-        dpb += static_cast<char>(isc_dpb_connect_timeout);
-        dpb += static_cast<char>(4);
-        const int32_t timeout = ServiceConnectTimeoutSeconds;
-        for (int i = 0; i < 4; ++i) {
-            dpb += static_cast<char>((timeout >> (8 * i)) & 0xFF);
+        std::string dpb;
+        fib::TBlockWriter writer(dpb);
+        writer.Byte(isc_dpb_version1);
+        if (!writer.Text8(isc_dpb_user_name, fib::SuiteUserName) ||
+            !writer.Text8(isc_dpb_password, fib::SuitePassword)) {
+            reason = "account does not fit the block";
+            return false;
         }
+        writer.Byte(isc_dpb_connect_timeout).Byte(4).Number32(ServiceConnectTimeoutSeconds);
         const std::string name = serverName + ":" + path;
         if (name.size() > 32767) {
             reason = "path too long";

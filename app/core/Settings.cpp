@@ -1,7 +1,7 @@
 // Environment.ini in the tool's own folder.
 #include "app/Settings.h"
 
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 #include "platform/Files.h"
 #include "platform/PrivateProfile.h"
 

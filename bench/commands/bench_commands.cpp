@@ -34,6 +34,7 @@
 #include "bench/BenchCommon.h"
 #include "app/RKSysUtils.h"
 #include "app/Settings.h"
+#include "client/SuiteAccount.h"
 #include "gui/QtViews.h"
 
 namespace {
@@ -41,8 +42,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kHost = "127.0.0.1";
-const std::string kUser = "SYSDBA";
-const std::string kPassword = "jwx+[]";
+const std::string kUser = fib::SuiteUserName;
+const std::string kPassword = fib::SuitePassword;
 
 const bench::TServer kServer{kHost, kUser, kPassword};
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench/BenchCommon.h"
+#include "client/SuiteAccount.h"
 #include "client/fib.h"
 #include "services/IB_Services.h"
 
@@ -32,8 +33,8 @@ std::string Env(const char* name, const char* fallback) {
 }
 
 const std::string kHost = Env("SLV_FB_HOST", "127.0.0.1");
-const std::string kUser = "SYSDBA";
-const std::string kPassword = Env("SLV_FB_PASSWORD", "jwx+[]");
+const std::string kUser = fib::SuiteUserName;
+const std::string kPassword = Env("SLV_FB_PASSWORD", fib::SuitePassword);
 
 const bench::TServer kServer{kHost, kUser, kPassword};
 

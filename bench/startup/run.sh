@@ -2,6 +2,7 @@
 # Runs the start-up benchmark under a private X server.
 # Usage: bench/startup/run.sh <build folder> [rounds]
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 build=$(readlink -f "${1:?build folder}")
 rounds=${2:-15}
 tool=$(find "$build" -name SolvaneDBMaint -type f -perm -u+x | head -n1)
@@ -16,23 +17,14 @@ bench=$(find "$build" -name startup_bench -type f -perm -u+x | head -n1)
 # The window runs from a folder of its own with settings and a few backups,
 # as on a user's machine.
 work=$(mktemp -d)
-display=:$((80 + RANDOM % 9))
 cleanup() {
-    [[ -n "${xvfb_pid:-}" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
+    slv_stop_xvfb
     rm -rf "$work"
 }
 trap cleanup EXIT
-mkdir -p "$work/backup"
-cp "$tool" "$work/SolvaneDBMaint"
-for d in 240601 240608 240615 240622; do touch "$work/backup/SLV_Backup_${d}_2200.fbk"; done
-printf '[SYSTEM]\nDBSvrIP=127.0.0.1\nDBPathDB=/var/lib/firebird/data/SOLVANE.FDB\n[SYSSETUP]\nDBBackPOS=%s/backup/\n' \
-    "$work" > "$work/Environment.ini"
+slv_sample_tool_folder "$work" "$tool" SLV_Backup_240601_2200.fbk SLV_Backup_240608_2200.fbk \
+    SLV_Backup_240615_2200.fbk SLV_Backup_240622_2200.fbk
 
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do
-    DISPLAY=$display xwininfo -root >/dev/null 2>&1 && break
-    sleep 0.1
-done
+slv_start_xvfb 80
 cd "$work"
-DISPLAY=$display XDG_RUNTIME_DIR=$work "$bench" "$work/SolvaneDBMaint" "$bare" "$rounds" "$label"
+DISPLAY=$SLV_XVFB_DISPLAY XDG_RUNTIME_DIR=$work "$bench" "$work/SolvaneDBMaint" "$bare" "$rounds" "$label"

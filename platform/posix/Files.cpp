@@ -1,5 +1,6 @@
 // Files and folders on POSIX.
 #include "platform/Files.h"
+#include "platform/Processes.h"
 
 #include <cerrno>
 #include <climits>
@@ -161,13 +162,11 @@ bool ChangeCurrentFolder(const std::string& folder) {
 }
 
 std::string ExecutableFolder() {
-    std::string buffer(PATH_MAX, '\0');
-    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n <= 0)
+    const std::string file = ExecutableFile();
+    if (file.empty())
         return CurrentFolder() + "/";
-    buffer.resize(static_cast<size_t>(n));
-    const size_t slash = buffer.rfind('/');
-    return slash == std::string::npos ? std::string("./") : buffer.substr(0, slash + 1);
+    const size_t slash = file.rfind('/');
+    return slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1);
 }
 
 } // namespace platform

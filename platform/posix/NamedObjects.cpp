@@ -10,6 +10,7 @@
 #include <sys/syscall.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -48,41 +49,71 @@ struct ObjectHeader {
     uint32_t Reserved;
 };
 
-std::string ObjectPath(const std::string& name) {
-    return "/" + name;
-}
-
 [[noreturn]] void Fail(int code, const std::string& what, const std::string& name) {
     throw NamedObjectError(code, what + " \"" + name + "\"");
+}
+
+// Never follows a symbolic link (O_NOFOLLOW), never waits for the other end
+// of a FIFO (O_NONBLOCK).
+int OpenObject(const std::string& name, int flags, mode_t mode) {
+    return shm_open(NamedObjectSystemName(name).c_str(),
+                    flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+}
+
+// Fails at once unless the open object is a regular file with one name,
+// owned by the effective user and closed to group and others: anything else
+// was put under the name by someone who must not reach this account's
+// objects. Closes the descriptor when it fails. Returns the object's size.
+off_t CheckPrivate(int fd, const std::string& name) {
+    struct stat st {};
+    int code = 0;
+    const char* problem = nullptr;
+    if (fstat(fd, &st) != 0) {
+        code = errno;
+        problem = "cannot inspect shared object";
+    } else if (!S_ISREG(st.st_mode)) {
+        code = EEXIST;
+        problem = "the name is taken by another kind of object";
+    } else if (st.st_uid != geteuid() || (st.st_mode & 077) != 0 || st.st_nlink != 1) {
+        code = EACCES;
+        problem = "the name is taken by an object that is not private to this account";
+    }
+    if (problem != nullptr) {
+        close(fd);
+        Fail(code, problem, name);
+    }
+    return st.st_size;
 }
 
 // Creates a new object of `size` bytes with O_EXCL; returns -1 with errno
 // EEXIST when the name is taken.
 int CreateExclusive(const std::string& name, size_t size) {
-    const std::string path = ObjectPath(name);
-    const int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+    const int fd = OpenObject(name, O_RDWR | O_CREAT | O_EXCL, 0600);
     if (fd < 0) {
         return -1;
     }
-    // shm_open applies the umask; the channel must be open to every account.
-    if (fchmod(fd, 0666) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        const int code = errno;
+    // shm_open applies the umask, which may take the owner's own bits away.
+    // The pages are reserved now: on a full /dev/shm a write to a mapped page
+    // that has none would end the process with SIGBUS.
+    const int code =
+        fchmod(fd, 0600) != 0 ? errno : posix_fallocate(fd, 0, static_cast<off_t>(size));
+    if (code != 0) {
         close(fd);
-        shm_unlink(path.c_str());
+        shm_unlink(NamedObjectSystemName(name).c_str());
         errno = code;
         return -1;
     }
+    CheckPrivate(fd, name);
     return fd;
 }
 
-// Opens an existing object and waits until its creator has given it its
-// size. Fails with EEXIST when the size is not the expected one.
+// Opens an existing object of this account and waits until its creator has
+// given it its size. Fails with EEXIST when the size is not the expected one.
 int OpenExisting(const std::string& name, size_t size, bool waitForName) {
-    const std::string path = ObjectPath(name);
     const auto deadline = Clock::now() + InitialisationWait;
     int fd;
     for (;;) {
-        fd = shm_open(path.c_str(), O_RDWR, 0);
+        fd = OpenObject(name, O_RDWR, 0);
         if (fd >= 0) {
             break;
         }
@@ -92,17 +123,12 @@ int OpenExisting(const std::string& name, size_t size, bool waitForName) {
         std::this_thread::sleep_for(RetryPause);
     }
     for (;;) {
-        struct stat st {};
-        if (fstat(fd, &st) != 0) {
-            const int code = errno;
-            close(fd);
-            Fail(code, "cannot inspect shared object", name);
-        }
-        if (st.st_size == static_cast<off_t>(size)) {
+        const off_t actual = CheckPrivate(fd, name);
+        if (actual == static_cast<off_t>(size)) {
             return fd;
         }
         // A size of 0 is an object whose creator has not sized it yet.
-        if (st.st_size != 0) {
+        if (actual != 0) {
             close(fd);
             Fail(EEXIST, "the name is taken by another kind of object", name);
         }
@@ -143,7 +169,9 @@ T* CreateOrOpenSynchronisation(const std::string& name, uint32_t kind, bool crea
             Fail(errno, "cannot create shared object", name);
         }
     }
-    const int fd = OpenExisting(name, sizeof(T), true);
+    // A name that vanished between the failed create and the open is one
+    // being created again by another process of the account: wait for it.
+    const int fd = OpenExisting(name, sizeof(T), create);
     auto* object = static_cast<T*>(MapObject(fd, sizeof(T), name));
     const auto deadline = Clock::now() + InitialisationWait;
     while (std::atomic_ref<uint32_t>(object->Header.Ready).load(std::memory_order_acquire) == 0) {
@@ -248,27 +276,21 @@ std::unique_ptr<NamedMutex> NamedMutex::Open(const std::string& name) {
 
 NamedMutex::LockResult NamedMutex::Lock(int timeoutMs) {
     int rc;
-    if (timeoutMs < 0) {
-        rc = pthread_mutex_lock(&FShared->Mutex);
-    } else {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 30))
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const auto deadline = std::chrono::seconds(now.tv_sec) +
-                              std::chrono::nanoseconds(now.tv_nsec) +
-                              std::chrono::milliseconds(timeoutMs);
-        const timespec abs = ToTimespec(deadline);
-        rc = pthread_mutex_clocklock(&FShared->Mutex, CLOCK_MONOTONIC, &abs);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const auto deadline = std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) +
+                          std::chrono::milliseconds(std::max(timeoutMs, 0));
+    const timespec abs = ToTimespec(deadline);
+    rc = pthread_mutex_clocklock(&FShared->Mutex, CLOCK_MONOTONIC, &abs);
 #else
-        timespec now{};
-        clock_gettime(CLOCK_REALTIME, &now);
-        const auto deadline = std::chrono::seconds(now.tv_sec) +
-                              std::chrono::nanoseconds(now.tv_nsec) +
-                              std::chrono::milliseconds(timeoutMs);
-        const timespec abs = ToTimespec(deadline);
-        rc = pthread_mutex_timedlock(&FShared->Mutex, &abs);
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const auto deadline = std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) +
+                          std::chrono::milliseconds(std::max(timeoutMs, 0));
+    const timespec abs = ToTimespec(deadline);
+    rc = pthread_mutex_timedlock(&FShared->Mutex, &abs);
 #endif
-    }
     switch (rc) {
     case 0:
         return LockResult::Locked;
@@ -332,24 +354,20 @@ bool NamedEvent::IsSet() const {
 }
 
 bool NamedEvent::Wait(int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
         if (IsSet()) {
             return true;
         }
-        std::chrono::nanoseconds remaining{0};
-        if (timeoutMs >= 0) {
-            remaining = deadline - Clock::now();
-            if (remaining.count() <= 0) {
-                return false;
-            }
+        const std::chrono::nanoseconds remaining = deadline - Clock::now();
+        if (remaining.count() <= 0) {
+            return false;
         }
 #if defined(__linux__)
         // Sleeps only while the word is still 0; a Set in between wakes it
         // or makes the call return at once.
         const timespec ts = ToTimespec(remaining);
-        syscall(SYS_futex, &FShared->State, FUTEX_WAIT, 0, timeoutMs < 0 ? nullptr : &ts, nullptr,
-                0);
+        syscall(SYS_futex, &FShared->State, FUTEX_WAIT, 0, &ts, nullptr, 0);
 #else
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 #endif
@@ -358,8 +376,12 @@ bool NamedEvent::Wait(int timeoutMs) {
 
 // ---------------------------------------------------------------------------
 
+std::string NamedObjectSystemName(const std::string& name) {
+    return "/" + name + ".uid" + std::to_string(geteuid());
+}
+
 bool RemoveNamedObject(const std::string& name) {
-    return shm_unlink(ObjectPath(name).c_str()) == 0;
+    return shm_unlink(NamedObjectSystemName(name).c_str()) == 0;
 }
 
 } // namespace platform

@@ -1,7 +1,9 @@
-// The process list from /proc and ending processes with SIGKILL.
+// The process list from /proc, ending processes with SIGKILL, and the
+// running program's file.
 #include "platform/Processes.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
@@ -103,6 +105,15 @@ bool KillProcess(std::uint32_t processId) {
     if (processId == 0 || processId > static_cast<std::uint32_t>(INT32_MAX))
         return false; // 0 and "negative" ids would address process groups
     return ::kill(static_cast<pid_t>(processId), SIGKILL) == 0;
+}
+
+std::string ExecutableFile() {
+    std::string buffer(PATH_MAX, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0)
+        return std::string();
+    buffer.resize(static_cast<size_t>(n));
+    return buffer;
 }
 
 } // namespace platform

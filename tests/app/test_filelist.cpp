@@ -2,7 +2,7 @@
 #include "AppTestUtil.h"
 
 #include "app/FileList.h"
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 #include "platform/Files.h"
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 #include "testsupport/FbTestEnv.h"
 
 #include "testsupport/Process.h"
+#include "client/SuiteAccount.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -148,12 +149,12 @@ const std::string& ServerHost() {
 }
 
 const std::string& ServerUser() {
-    static const std::string user = "SYSDBA";
+    static const std::string user = fib::SuiteUserName;
     return user;
 }
 
 const std::string& ServerPassword() {
-    static const std::string password = "jwx+[]";
+    static const std::string password = fib::SuitePassword;
     return password;
 }
 

@@ -87,6 +87,25 @@ TEST(TestSupport, ServerAnswers) {
     EXPECT_TRUE(Contains(out, "Firebird")) << out;
 }
 
+// The make-server command points the suite at 127.0.0.1, and the scripts and
+// most tests connect there too; the local server must answer on that address
+// even where "localhost" names ::1 first (Debian's stock /etc/hosts).
+TEST(TestSupport, LocalServerAnswersOnTheIPv4Loopback) {
+    SLV_REQUIRE_SERVER();
+    const std::string& host = slvtest::ServerHost();
+    if (host != "127.0.0.1" && host != "localhost" && host != "::1" && host != "[::1]") {
+        GTEST_SKIP() << "the test server is not on this computer (" << host << ")";
+    }
+    const slvtest::ProcessResult r =
+        slvtest::RunProcess({"fbsvcmgr", "127.0.0.1:service_mgr", "-user", slvtest::ServerUser(),
+                             "-password", slvtest::ServerPassword(), "info_server_version"},
+                            30);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(Contains(r.output, "Server version"))
+        << "the local server does not answer on 127.0.0.1:3050 (is it bound to ::1 only?): "
+        << r.output;
+}
+
 TEST(TestSupport, DemoDatabaseWithAKoreanFileName) {
     SLV_REQUIRE_SERVER();
     const std::string dir = slvtest::MakeTempDir("demo");

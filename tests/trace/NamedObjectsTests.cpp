@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "TraceTestUtil.h"
@@ -19,23 +20,26 @@ using platform::NamedObjectError;
 using platform::SharedMemoryBlock;
 using tracetest::UniquePrefix;
 
-namespace {
+using tracetest::MakeForeignObject;
+using tracetest::ObjectFile;
 
-// Puts a plain shared memory object of `size` bytes under the name.
-void MakeForeignObject(const std::string& name, off_t size) {
-    const std::string path = "/" + name;
-    const int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-    ASSERT_GE(fd, 0) << std::strerror(errno);
-    ASSERT_EQ(ftruncate(fd, size), 0);
-    close(fd);
-}
+namespace {
 
 mode_t ObjectMode(const std::string& name) {
     struct stat st {};
-    if (stat(("/dev/shm/" + name).c_str(), &st) != 0) {
+    if (stat(ObjectFile(name).c_str(), &st) != 0) {
         return 0;
     }
     return st.st_mode & 0777;
+}
+
+int ErrorOf(const std::function<void()>& open) {
+    try {
+        open();
+    } catch (const NamedObjectError& e) {
+        return e.Code();
+    }
+    return 0;
 }
 
 } // namespace
@@ -59,17 +63,79 @@ TEST(NamedObjects, BlockIsCreatedOnceAndSharedByEveryOpener) {
     EXPECT_EQ(static_cast<unsigned char*>(third->Data())[100], 42);
 }
 
-TEST(NamedObjects, ObjectsAreOpenToEveryAccountWhateverTheUmask) {
-    UniquePrefix prefix;
-    const mode_t old = umask(077);
-    bool existed = false;
-    auto block = SharedMemoryBlock::Create(prefix.Name("Block"), 64, &existed);
-    auto mutex = NamedMutex::Create(prefix.Name("Mutex"));
-    auto event = NamedEvent::Create(prefix.Name("Event"), false);
-    umask(old);
-    EXPECT_EQ(ObjectMode(prefix.Name("Block")), 0666u);
-    EXPECT_EQ(ObjectMode(prefix.Name("Mutex")), 0666u);
-    EXPECT_EQ(ObjectMode(prefix.Name("Event")), 0666u);
+TEST(NamedObjects, ObjectsArePrivateToTheAccountWhateverTheUmask) {
+    for (const mode_t mask : {mode_t{0}, mode_t{0277}}) {
+        UniquePrefix prefix;
+        const mode_t old = umask(mask);
+        bool existed = false;
+        auto block = SharedMemoryBlock::Create(prefix.Name("Block"), 64, &existed);
+        auto mutex = NamedMutex::Create(prefix.Name("Mutex"));
+        auto event = NamedEvent::Create(prefix.Name("Event"), false);
+        umask(old);
+        for (const char* name : {"Block", "Mutex", "Event"}) {
+            EXPECT_EQ(ObjectMode(prefix.Name(name)), 0600u) << name << " umask " << mask;
+        }
+        EXPECT_NE(platform::NamedObjectSystemName(prefix.Name("Block"))
+                      .find(".uid" + std::to_string(geteuid())),
+                  std::string::npos);
+        EXPECT_NO_THROW(SharedMemoryBlock::Open(prefix.Name("Block"), 64));
+        EXPECT_NO_THROW(NamedEvent::Open(prefix.Name("Event")));
+    }
+}
+
+// What may lie under a name in /dev/shm without being this account's own
+// private object. Every kind is refused at once, with no waiting for it to
+// "finish initialising". (Objects of other accounts: TraceAttackTests.)
+TEST(NamedObjects, WhatIsNotAPrivateRegularObjectIsRefusedAtOnce) {
+    struct Squat {
+        const char* what;
+        std::function<void(const std::string& file, const std::string& own)> make;
+        int code;
+    };
+    const auto sized = [](const std::string& file, mode_t mode, off_t size) {
+        const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        ASSERT_EQ(fchmod(fd, mode), 0);
+        ASSERT_EQ(ftruncate(fd, size), 0);
+        close(fd);
+    };
+    const std::vector<Squat> squats = {
+        {"an empty file open to others", [&](auto& f, auto&) { sized(f, 0644, 0); }, EACCES},
+        {"a group-writable object of the right size", [&](auto& f, auto&) { sized(f, 0660, 2048); },
+         EACCES},
+        {"a FIFO", [](auto& f, auto&) { ASSERT_EQ(mkfifo(f.c_str(), 0600), 0); }, EEXIST},
+        // shm_open reports a directory as EINVAL.
+        {"a directory", [](auto& f, auto&) { ASSERT_EQ(mkdir(f.c_str(), 0700), 0); }, EINVAL},
+        {"a symbolic link to a sound object",
+         [](auto& f, auto& own) { ASSERT_EQ(symlink(own.c_str(), f.c_str()), 0); }, ELOOP},
+        {"a second name of a sound object",
+         [](auto& f, auto& own) { ASSERT_EQ(link(own.c_str(), f.c_str()), 0); }, EACCES},
+    };
+    for (const Squat& squat : squats) {
+        for (const char* kind : {"block", "mutex", "event"}) {
+            SCOPED_TRACE(std::string(squat.what) + " under a " + kind + " name");
+            UniquePrefix prefix;
+            bool existed = false;
+            auto own = SharedMemoryBlock::Create(prefix.Name("Own"), 2048, &existed);
+            squat.make(ObjectFile(prefix.Name("Taken")), ObjectFile(prefix.Name("Own")));
+            const std::string name = prefix.Name("Taken");
+            const auto started = std::chrono::steady_clock::now();
+            const int code = ErrorOf([&] {
+                if (std::string(kind) == "block") {
+                    SharedMemoryBlock::Create(name, 2048, &existed);
+                } else if (std::string(kind) == "mutex") {
+                    NamedMutex::Create(name);
+                } else {
+                    NamedEvent::Create(name, false);
+                }
+            });
+            const auto took = std::chrono::steady_clock::now() - started;
+            EXPECT_EQ(code, squat.code) << std::strerror(code);
+            // Only an empty object of the account itself is waited for (its
+            // creator has not sized it yet), for 2 s.
+            EXPECT_LT(took, std::chrono::seconds(1)) << "it waited for the squatter";
+        }
+    }
 }
 
 TEST(NamedObjects, BlockOfAnotherSizeUnderTheNameIsRefused) {
@@ -114,7 +180,7 @@ TEST(NamedObjects, MutexOwnershipIsRecursiveAndPerThread) {
     UniquePrefix prefix;
     auto mutex = NamedMutex::Create(prefix.Name("Mutex"));
     auto other = NamedMutex::Open(prefix.Name("Mutex"));
-    ASSERT_EQ(mutex->Lock(), NamedMutex::LockResult::Locked);
+    ASSERT_EQ(mutex->Lock(1000), NamedMutex::LockResult::Locked);
     ASSERT_EQ(mutex->Lock(0), NamedMutex::LockResult::Locked);
 
     NamedMutex::LockResult seen{};
@@ -139,7 +205,7 @@ TEST(NamedObjects, MutexOwnershipIsRecursiveAndPerThread) {
 TEST(NamedObjects, MutexOfADeadOwnerGoesToTheNextLocker) {
     UniquePrefix prefix;
     auto mutex = NamedMutex::Create(prefix.Name("Mutex"));
-    std::thread([&] { ASSERT_EQ(mutex->Lock(), NamedMutex::LockResult::Locked); }).join();
+    std::thread([&] { ASSERT_EQ(mutex->Lock(1000), NamedMutex::LockResult::Locked); }).join();
     EXPECT_EQ(mutex->Lock(2000), NamedMutex::LockResult::OwnerDied);
     EXPECT_TRUE(mutex->Unlock());
     EXPECT_EQ(mutex->Lock(0), NamedMutex::LockResult::Locked) << "usable again";
@@ -153,7 +219,7 @@ TEST(NamedObjects, MutexOfAProcessThatDiedHoldingItIsRecovered) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         auto inChild = NamedMutex::Open(prefix.Name("Mutex"));
-        inChild->Lock();
+        inChild->Lock(1000);
         _exit(0);
     }
     int status = 0;

@@ -8,8 +8,7 @@
 #include <filesystem>
 
 #include "TraceTestUtil.h"
-#include "services/IB_Services.h"
-#include "testsupport/FbTestEnv.h"
+#include "TraceBackup.h"
 
 using tracetest::Child;
 using tracetest::UniquePrefix;
@@ -43,24 +42,7 @@ TEST(TraceBackup, MonitorHearsAttachStartQueryAndDetachOfARealBackup) {
     const std::string backupFile = dir + "/SLV_Backup_traced.fbk";
     slvtest::CreateDemoDatabase(database, 50);
 
-    fib::TpFIBBackupService backup;
-    backup.SetName("pFIBBackupService1");
-    backup.SetLoginPrompt(false);
-    backup.SetProtocol(fib::TProtocol::TCP);
-    backup.SetServerName(slvtest::ServerHost());
-    backup.Params().Assign(std::vector<std::string>{"user_name=" + slvtest::ServerUser(),
-                                                    "password=" + slvtest::ServerPassword()});
-    backup.SetDatabaseName(database);
-    backup.BackupFile().Add(backupFile);
-    backup.SetVerbose(true);
-    backup.Attach();
-    backup.ServiceStart();
-    int lines = 0;
-    while (!backup.EndOfOutput()) {
-        backup.ReadNextLine();
-        ++lines;
-    }
-    backup.Detach();
+    const int lines = tracetest::RunTracedBackup(database, backupFile);
     EXPECT_GT(lines, 10);
     struct stat st {};
     EXPECT_EQ(stat(backupFile.c_str(), &st), 0) << backupFile;

@@ -18,6 +18,7 @@ using fib::TFIBSQLMonitorHook;
 using fib::TraceBlock;
 using fib::TTraceChannel;
 using tracetest::InTestMonitor;
+using tracetest::MakeForeignObject;
 using tracetest::UniquePrefix;
 using tracetest::WaitUntil;
 
@@ -25,14 +26,6 @@ namespace {
 
 std::string Header() {
     return "\r\n[Application: " + fib::ApplicationFileName() + "]\r\n";
-}
-
-void MakeForeignObject(const std::string& name, off_t size) {
-    const std::string path = "/" + name;
-    const int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-    ASSERT_GE(fd, 0) << std::strerror(errno);
-    ASSERT_EQ(ftruncate(fd, size), 0);
-    close(fd);
 }
 
 std::unique_ptr<rtl::TComponent> Component(const std::string& name) {
@@ -92,7 +85,7 @@ TEST(TraceChannel, CreatorStartsWithZeroedFieldsAndTheEventStates) {
     for (const char* name : {fib::MutexObjectName, fib::SharedMemObjectName,
                              fib::WriteEventObjectName, fib::WriteFinishedEventObjectName,
                              fib::ReadEventObjectName, fib::ReadFinishedEventObjectName}) {
-        EXPECT_EQ(access(("/dev/shm/" + prefix.Name(name)).c_str(), F_OK), 0) << name;
+        EXPECT_EQ(access(tracetest::ObjectFile(prefix.Name(name)).c_str(), F_OK), 0) << name;
     }
 }
 
@@ -421,11 +414,11 @@ TEST(TraceHook, DeadMonitorIsCountedOutAndLaterMessagesAreDiscarded) {
     EXPECT_EQ(last, Header() + "first");
 
     // New events are not traced; a message that finds no monitor stops the
-    // writer.
+    // writer (without waiting for it).
     auto service = Component("svc");
     hook.TraceServiceAttach(service.get());
     hook.WriteTrace("fourth", fib::tcService);
-    EXPECT_FALSE(hook.WriterRunning());
+    EXPECT_TRUE(WaitUntil([&] { return !hook.WriterRunning(); }));
     EXPECT_EQ(std::string(b.TextChunk, static_cast<size_t>(SharedLoad(b.ChunkLength))),
               Header() + "first");
 }
@@ -459,8 +452,8 @@ TEST(TraceHook, SetActiveFalseStopsTheWriterForGood) {
     ASSERT_TRUE(monitor.WaitForMessages(1));
     EXPECT_TRUE(hook.WriterRunning());
     hook.SetActive(false);
-    EXPECT_FALSE(hook.WriterRunning());
     EXPECT_FALSE(hook.TracingActive());
+    EXPECT_TRUE(WaitUntil([&] { return !hook.WriterRunning(); }));
     hook.TraceServiceDetach(service.get());
     EXPECT_FALSE(hook.WriterRunning());
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -477,7 +470,7 @@ TEST(TraceHook, WriterEndsAtTheFirstMessageAfterTheLastMonitorLeft) {
     EXPECT_EQ(hook.MonitorCount(), 0);
     EXPECT_TRUE(hook.WriterRunning());
     hook.WriteTrace("two", fib::tcService);
-    EXPECT_FALSE(hook.WriterRunning());
+    EXPECT_TRUE(WaitUntil([&] { return !hook.WriterRunning(); }));
 
     // A monitor that comes back gets a new writer.
     InTestMonitor again(prefix.str());
@@ -544,4 +537,61 @@ TEST(TraceHook, WriterThatDiedInTheMiddleOfACycleDoesNotCostTheMonitor) {
         return false;
     })) << "the message never arrived";
     EXPECT_EQ(hook.MonitorCount(), 1) << "the live monitor was counted out";
+}
+
+// Counts another process wrote: a value outside 0..64 is a corrupt block and
+// turns tracing off for good, whether the tracing thread or the writer (in
+// the middle of a handshake) meets it first.
+TEST(TraceHook, CountsOutsideTheSaneRangeTurnTracingOff) {
+    struct Case {
+        const char* what;
+        int32_t monitors;
+        int32_t readers;
+        bool sane;
+    };
+    const Case cases[] = {
+        {"64 monitors", 64, 64, true},
+        {"65 monitors", 65, 0, false},
+        {"INT32_MAX monitors", INT32_MAX, 0, false},
+        {"negative monitors", -1, 0, false},
+        {"65 readers", 1, 65, false},
+        {"negative readers", 1, -1, false},
+    };
+    auto service = Component("svc");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UniquePrefix prefix;
+        TFIBSQLMonitorHook hook(prefix.str());
+        TraceBlock& b = hook.Channel()->Block();
+        SharedStore(b.MonitorCount, c.monitors);
+        SharedStore(b.ReaderCount, c.readers);
+        hook.TraceServiceAttach(service.get());
+        EXPECT_EQ(hook.TracingActive(), c.sane);
+        EXPECT_EQ(hook.WriterRunning(), c.sane);
+        // Flipped back: tracing stays off.
+        SharedStore(b.MonitorCount, 1);
+        SharedStore(b.ReaderCount, 0);
+        hook.TraceServiceDetach(service.get());
+        EXPECT_EQ(hook.TracingActive(), c.sane);
+        if (c.monitors > fib::TraceMaxCount) {
+            SharedStore(b.MonitorCount, c.monitors);
+            EXPECT_THROW(TTraceChannel again(prefix.str()), fib::EFIBClientError)
+                << "a corrupt block was opened";
+        }
+    }
+
+    // The writer waits in the handshake for a monitor that never answers
+    // when the reader count goes bad: it gives up at once, closes the cycle
+    // and ends; the next event turns tracing off.
+    UniquePrefix prefix;
+    TFIBSQLMonitorHook hook(prefix.str());
+    TTraceChannel& channel = *hook.Channel();
+    SharedStore(channel.Block().MonitorCount, 1);
+    hook.TraceServiceAttach(service.get());
+    ASSERT_TRUE(WaitUntil([&] { return channel.Block().ChunkFlag == 1; }));
+    SharedStore(channel.Block().ReaderCount, INT32_MAX);
+    EXPECT_TRUE(WaitUntil([&] { return !hook.WriterRunning(); }, std::chrono::seconds(5)));
+    EXPECT_TRUE(channel.WriteFinishedEvent().IsSet());
+    hook.TraceServiceDetach(service.get());
+    EXPECT_FALSE(hook.TracingActive());
 }

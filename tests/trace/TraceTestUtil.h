@@ -3,6 +3,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,12 +11,17 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "TraceReader.h"
 #include "client/FIBSQLMonitor.h"
@@ -24,6 +30,20 @@
 extern char** environ;
 
 namespace tracetest {
+
+// The file in which the system keeps this account's object of that name.
+inline std::string ObjectFile(const std::string& name) {
+    return "/dev/shm" + platform::NamedObjectSystemName(name);
+}
+
+// Puts a plain shared memory object of `size` bytes under the name, as this
+// account's own.
+inline void MakeForeignObject(const std::string& name, off_t size) {
+    const int fd = open(ObjectFile(name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    ASSERT_EQ(ftruncate(fd, size), 0);
+    close(fd);
+}
 
 // A prefix no other process uses; the objects under it are removed when the
 // guard ends.
@@ -35,7 +55,8 @@ public:
         fib::TTraceChannel::RemoveObjects(FPrefix);
     }
     ~UniquePrefix() {
-        // Every object a test put under the prefix, not only the channel's.
+        // Every object a test put under the prefix, for any account and of
+        // any kind, not only the channel's.
         fib::TTraceChannel::RemoveObjects(FPrefix);
         if (auto* dir = opendir("/dev/shm")) {
             std::vector<std::string> names;
@@ -46,7 +67,8 @@ public:
             }
             closedir(dir);
             for (const auto& name : names) {
-                platform::RemoveNamedObject(name);
+                std::error_code ignored;
+                std::filesystem::remove("/dev/shm/" + name, ignored);
             }
         }
     }
@@ -147,11 +169,13 @@ inline int ThreadCount() {
     return count;
 }
 
-// A child process with its standard output on a pipe. The destructor kills
-// a child that is still running.
+// A child process with its standard output on a pipe, with this process's
+// environment and the extra "NAME=value" lines. The destructor kills a child
+// that is still running.
 class Child {
 public:
-    explicit Child(const std::vector<std::string>& args) {
+    explicit Child(const std::vector<std::string>& args,
+                   const std::vector<std::string>& extraEnvironment = {}) {
         int fds[2];
         if (pipe(fds) != 0) {
             return;
@@ -166,7 +190,16 @@ public:
             argv.push_back(const_cast<char*>(a.c_str()));
         }
         argv.push_back(nullptr);
-        if (posix_spawn(&FPid, args[0].c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+        std::vector<std::string> lines(extraEnvironment);
+        for (char** e = environ; *e != nullptr; ++e) {
+            lines.emplace_back(*e);
+        }
+        std::vector<char*> envp;
+        for (auto& line : lines) {
+            envp.push_back(line.data());
+        }
+        envp.push_back(nullptr);
+        if (posix_spawn(&FPid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
             FPid = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
@@ -192,6 +225,19 @@ public:
     const std::string& Poll() {
         Drain(0);
         return FText;
+    }
+
+    // Collects output until it contains `text`; false when it did not within
+    // the limit. Returns as soon as the text arrives.
+    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (FText.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            Drain(20);
+        }
+        return true;
     }
 
     // Collects output until the child ends; false when it did not end in

@@ -6,25 +6,23 @@
 #include <clocale>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "client/IB_Intf.h"
+#include "client/ParamBlock.h"
+#include "client/SuiteAccount.h"
 #include "client/fib.h"
 
 namespace {
 
 const char* const DefaultHost = "127.0.0.1";
-const char* const DefaultUser = "SYSDBA";
-const char* const DefaultPassword = "jwx+[]";
 
-void AddText(std::string& block, char code, const std::string& value) {
-    if (value.size() > 255) {
+void AddText(fib::TBlockWriter& spb, uint8_t code, const std::string& value) {
+    if (!spb.Text8(code, value)) {
         fib::RaiseClientErrorFmt(
             "The %s is too long: at most 255 bytes are allowed.",
             {std::string(code == isc_spb_user_name ? "user name" : "password")});
     }
-    block += code;
-    block += static_cast<char>(value.size());
-    block += value;
 }
 
 std::string ServerVersion(const std::string& host, const std::string& user,
@@ -33,11 +31,11 @@ std::string ServerVersion(const std::string& host, const std::string& user,
 
     const std::string service = host + ":service_mgr";
     std::string spb;
-    spb += static_cast<char>(isc_spb_version);
-    spb += static_cast<char>(isc_spb_current_version);
-    AddText(spb, isc_spb_user_name, user);
-    AddText(spb, isc_spb_password, password);
-    if (service.size() > 0xFFFF) {
+    fib::TBlockWriter writer(spb);
+    writer.Byte(isc_spb_version).Byte(isc_spb_current_version);
+    AddText(writer, isc_spb_user_name, user);
+    AddText(writer, isc_spb_password, password);
+    if (service.size() > fib::MaxBlockLength) {
         fib::RaiseClientError(fib::ceServerNameMissing);
     }
 
@@ -57,15 +55,12 @@ std::string ServerVersion(const std::string& host, const std::string& user,
         lib->isc_service_detach(fib::ThreadStatusVector(), &handle);
         throw error;
     }
-    std::string version;
-    bool found = false;
-    if (buffer[0] == isc_info_svc_server_version) {
-        const auto length = lib->isc_vax_integer(buffer + 1, 2);
-        if (length >= 0 && static_cast<size_t>(length) + 3 <= sizeof buffer) {
-            version.assign(buffer + 3, static_cast<size_t>(length));
-            found = true;
-        }
-    }
+    // The reply: the item, then the version text behind its 16-bit length.
+    fib::TBlockReader reply(buffer, sizeof buffer);
+    uint8_t item = 0;
+    std::string_view version;
+    const bool found =
+        reply.Byte(item) && item == isc_info_svc_server_version && reply.Text16(version);
 
     if (lib->isc_service_detach(fib::ThreadStatusVector(), &handle) != 0) {
         fib::RaiseStatusError(*lib, nullptr);
@@ -73,7 +68,7 @@ std::string ServerVersion(const std::string& host, const std::string& user,
     if (!found) {
         fib::RaiseClientError(fib::ceUnexpectedOutput);
     }
-    return version;
+    return std::string(version);
 }
 
 // The message as terminal lines: LF line ends, no empty line at the end.
@@ -97,13 +92,15 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     if (argc > 4 ||
         (argc > 1 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help"))) {
-        std::fprintf(stderr, "usage: fbsvcversion [host [user [password]]]\n"
-                             "  default host 127.0.0.1, user SYSDBA\n");
+        std::fprintf(stderr,
+                     "usage: fbsvcversion [host [user [password]]]\n"
+                     "  default host %s, user %s\n",
+                     DefaultHost, fib::SuiteUserName);
         return argc > 4 ? 1 : 0;
     }
     const std::string host = argc > 1 ? argv[1] : DefaultHost;
-    const std::string user = argc > 2 ? argv[2] : DefaultUser;
-    const std::string password = argc > 3 ? argv[3] : DefaultPassword;
+    const std::string user = argc > 2 ? argv[2] : fib::SuiteUserName;
+    const std::string password = argc > 3 ? argv[3] : fib::SuitePassword;
     try {
         const std::string version = ServerVersion(host, user, password);
         std::printf("Server version: %s\n", version.c_str());

@@ -188,23 +188,36 @@ std::optional<TraceChunk> TTraceReader::ReadChunk(int timeoutMs, const std::atom
 std::vector<TraceMessage> TMessageAssembler::Add(const TraceChunk& chunk) {
     std::vector<TraceMessage> done;
     FLastChunk = Clock::now();
-    bool appended = false;
-    if (FPending) {
-        const bool continues = FPending->Category == chunk.Category &&
-                               FPending->TimeStamp == chunk.TimeStamp &&
-                               chunk.Text.compare(0, MessageStart.size(), MessageStart) != 0;
-        if (continues) {
-            FPending->Text += chunk.Text;
-            appended = true;
-        } else {
-            done.push_back(std::move(*FPending));
-            FPending.reset();
+    const bool full = chunk.Text.size() >= fib::TraceChunkSize;
+    const bool startsMessage = chunk.Text.compare(0, MessageStart.size(), MessageStart) == 0;
+    const auto continues = [&](int32_t category, double timeStamp) {
+        return category == chunk.Category && timeStamp == chunk.TimeStamp && !startsMessage;
+    };
+    if (FSkipping) {
+        const bool skipped = continues(FSkipping->first, FSkipping->second);
+        if (!skipped || !full) {
+            FSkipping.reset();
+        }
+        if (skipped) {
+            return done;
         }
     }
-    if (!appended) {
+    if (FPending && continues(FPending->Category, FPending->TimeStamp)) {
+        FPending->Text += chunk.Text;
+    } else {
+        if (FPending) {
+            done.push_back(std::move(*FPending));
+        }
         FPending = TraceMessage{chunk.Category, chunk.TimeStamp, chunk.Text};
     }
-    if (chunk.Text.size() < fib::TraceChunkSize) {
+    if (FPending->Text.size() > MaxMessageBytes) {
+        FPending->Text.resize(MaxMessageBytes);
+        FPending->Cut = true;
+        if (full) {
+            FSkipping.emplace(chunk.Category, chunk.TimeStamp);
+        }
+    }
+    if (!full || FPending->Cut) {
         done.push_back(std::move(*FPending));
         FPending.reset();
     }
@@ -226,6 +239,10 @@ std::optional<TraceMessage> TMessageAssembler::Flush() {
 
 std::string FormatTimeStamp(double timeStamp) {
     using namespace std::chrono;
+    // 0001-01-01 and 9999-12-31 in days since 1899-12-30.
+    if (!std::isfinite(timeStamp) || timeStamp < -693593.0 || timeStamp >= 2958466.0) {
+        return "(invalid time)";
+    }
     constexpr long long MsPerDay = 86400000;
     const long long total = std::llround(timeStamp * static_cast<double>(MsPerDay));
     long long days = total / MsPerDay;
@@ -241,6 +258,51 @@ std::string FormatTimeStamp(double timeStamp) {
                   static_cast<unsigned>(date.day()), ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
                   ms % 1000);
     return text;
+}
+
+std::string PrintableText(const std::string& text) {
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    const auto escape = [&](unsigned char byte) {
+        out += "#$";
+        out += Hex[byte >> 4];
+        out += Hex[byte & 0x0F];
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (byte == '\r' && next == '\n') {
+            continue;
+        }
+        if (byte == '\t' || byte == '\n') {
+            out += static_cast<char>(byte);
+        } else if (byte < 32 || byte == 0x7F) {
+            escape(byte);
+        } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            escape(byte);
+            escape(next);
+            ++i;
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
+    return out;
+}
+
+std::string FormatMessage(const TraceMessage& message) {
+    // The text travels with CR LF line breaks and starts with one.
+    std::string lines = PrintableText(message.Text);
+    if (!lines.empty() && lines.front() == '\n') {
+        lines.erase(0, 1);
+    }
+    std::string out = "--- " + FormatTimeStamp(message.TimeStamp) + " [" +
+                      fib::TraceCategoryName(message.Category) + "]\n" + lines + "\n";
+    if (message.Cut) {
+        out +=
+            "[message cut at " + std::to_string(TMessageAssembler::MaxMessageBytes) + " bytes]\n";
+    }
+    return out;
 }
 
 } // namespace fbtracemon

@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "client/FIBSQLMonitor.h"
@@ -58,6 +59,8 @@ struct TraceMessage {
     int32_t Category = 0;
     double TimeStamp = 0;
     std::string Text;
+    // True when the text was cut at TMessageAssembler::MaxMessageBytes.
+    bool Cut = false;
 };
 
 class TTraceReader {
@@ -98,19 +101,37 @@ private:
 // message ends with a chunk shorter than a full one, or before a chunk of
 // another category or time stamp or one that starts a new message
 // (CR LF "[Application: "), or when no chunk followed a full one for a
-// while (FlushIfIdle).
+// while (FlushIfIdle). A message that grows beyond MaxMessageBytes is given
+// out at once, cut, and the rest of it is skipped: a writer that never ends
+// a message cannot fill the monitor's memory.
 class TMessageAssembler {
 public:
+    static constexpr size_t MaxMessageBytes = 64 * 1024;
+
     std::vector<TraceMessage> Add(const TraceChunk& chunk);
     std::optional<TraceMessage> FlushIfIdle(std::chrono::milliseconds idle);
     std::optional<TraceMessage> Flush();
 
 private:
     std::optional<TraceMessage> FPending;
+    // Category and time stamp of a cut message whose remaining chunks are
+    // being skipped.
+    std::optional<std::pair<int32_t, double>> FSkipping;
     std::chrono::steady_clock::time_point FLastChunk{};
 };
 
-// "yyyy-mm-dd hh:nn:ss.zzz" from days since 1899-12-30.
+// "yyyy-mm-dd hh:nn:ss.zzz" from days since 1899-12-30; "(invalid time)"
+// for a value outside the years 1 to 9999.
 std::string FormatTimeStamp(double timeStamp);
+
+// The text as it may go to a terminal: CR LF becomes LF; every other control
+// byte (below 32 except tab and line feed, a carriage return on its own, and
+// 127) and the UTF-8 form of the C1 controls (U+0080..U+009F) are written as
+// "#$" and two upper-case hex digits per byte, as the writer escapes them.
+std::string PrintableText(const std::string& text);
+
+// One message as fbtracemon prints it: "--- " time " [" category "]", then
+// the text (without its leading line break), each on its own line.
+std::string FormatMessage(const TraceMessage& message);
 
 } // namespace fbtracemon

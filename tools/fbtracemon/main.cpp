@@ -43,6 +43,11 @@ const char* const HelpText =
     "Shared objects (POSIX shared memory, /dev/shm): FIB.SQL.MONITOR.SharedMem (the\n"
     "2048-byte block), FIB.SQL.MONITOR.Mutex, and the manual-reset events\n"
     "FIB.SQL.MONITOR.WriteEvent, .WriteFinishedEvent, .ReadEvent, .ReadFinishedEvent.\n"
+    "The channel is private to one account: each name ends in \".uid\" and the\n"
+    "effective user id, and the objects have mode 0600. So fbtracemon hears only\n"
+    "the processes of the account it runs as; run it as the user that runs the\n"
+    "tool. A name held by anything else (another account's object, a link, a FIFO)\n"
+    "is refused: then nothing is traced, and fbtracemon exits with code 1.\n"
     "\n"
     "Handshake, once per chunk of at most 2002 bytes. The writer holds the mutex\n"
     "for a whole message. The monitor:\n"
@@ -61,7 +66,9 @@ const char* const HelpText =
     "out while idle registers again.\n"
     "\n"
     "Chunks carry no end marker: a message ends with a chunk shorter than 2002\n"
-    "bytes, before a chunk of another message, or after a short pause.\n"
+    "bytes, before a chunk of another message, or after a short pause. A message\n"
+    "longer than 65536 bytes is cut. Control characters are printed as #$ and\n"
+    "two hex digits (#$1B for ESC), never sent to the terminal.\n"
     "\n"
     "Exit codes: 0 success, 1 the channel cannot be opened, 2 timeout before\n"
     "--count messages, 64 usage error.\n";
@@ -108,20 +115,7 @@ bool ParseNumber(const char* text, long& value) {
 }
 
 void Print(const fbtracemon::TraceMessage& message) {
-    // The text travels with CR LF line breaks and starts with one.
-    std::string text = message.Text;
-    std::string lines;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            continue;
-        }
-        lines += text[i];
-    }
-    if (!lines.empty() && lines.front() == '\n') {
-        lines.erase(0, 1);
-    }
-    std::printf("--- %s [%s]\n%s\n", fbtracemon::FormatTimeStamp(message.TimeStamp).c_str(),
-                fib::TraceCategoryName(message.Category), lines.c_str());
+    std::fputs(fbtracemon::FormatMessage(message).c_str(), stdout);
     std::fflush(stdout);
 }
 

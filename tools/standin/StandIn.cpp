@@ -3,21 +3,21 @@
 // When the environment variable SLV_STANDIN_LOG names a file, one line is
 // appended to it at start: the process id, the executable's path, the
 // current folder and the arguments, separated by tabs.
-#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
+#include "platform/Files.h"
+#include "platform/Processes.h"
+
 int main(int argc, char** argv) {
     if (const char* log = std::getenv("SLV_STANDIN_LOG"); log != nullptr && *log != '\0') {
         std::string line = std::to_string(::getpid());
-        char buffer[PATH_MAX];
-        const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
         line += '\t';
-        line += n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+        line += platform::ExecutableFile();
         line += '\t';
-        line += ::getcwd(buffer, sizeof buffer) != nullptr ? buffer : "";
+        line += platform::CurrentFolder();
         for (int i = 0; i < argc; ++i) {
             line += '\t';
             line += argv[i];

@@ -21,9 +21,19 @@
 //     4. reset WriteEvent, set WriteFinishedEvent.
 //
 // The reader side that matches it is implemented by the fbtracemon tool.
+//
+// The block is written by other processes, so nothing in it may steer the
+// process that traces: the thread that calls the trace operations never
+// waits for the writer thread; every wait of the writer is cut into short
+// slices that look at StopRequested; process exit waits for the writer only
+// briefly and then leaves it behind; counts outside 0..TraceMaxCount are
+// taken as a corrupt block and turn tracing off for good. The objects are
+// private to the account (see platform/NamedObjects.h), so only processes
+// of the same account can write the block at all.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -36,7 +46,7 @@
 #include <utility>
 #include <vector>
 
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 
 namespace platform {
 class SharedMemoryBlock;
@@ -86,6 +96,10 @@ struct TraceBlock {
 };
 static_assert(sizeof(TraceBlock) == TraceBlockSize);
 
+// The most monitors (and readers) a sound block counts; a count above it, or
+// below 0, is a corrupt block.
+inline constexpr int32_t TraceMaxCount = 64;
+
 double TraceBlockTimeStamp(const TraceBlock& block);
 void SetTraceBlockTimeStamp(TraceBlock& block, double value);
 
@@ -124,8 +138,9 @@ public:
     // raised to 0. The mutex and the four events are opened, or created
     // (not owned; WriteFinishedEvent set, the others not) where missing.
     // Raises EFIBClientError ceCannotCreateSharedResource with the system's
-    // error code (errno) when an object cannot be created, opened or mapped;
-    // EEXIST when a name is taken by an object that is not ours.
+    // error code (errno) when an object cannot be created, opened or mapped
+    // (EEXIST, EACCES, ELOOP: a name is taken by an object that is not this
+    // account's own), and with EPROTO when a count is above TraceMaxCount.
     explicit TTraceChannel(const std::string& namePrefix);
     // Unmaps the block, then closes WriteEvent, WriteFinishedEvent,
     // ReadEvent, ReadFinishedEvent and the mutex.
@@ -139,6 +154,12 @@ public:
 
     TraceBlock& Block() const noexcept { return *FBlock; }
     int32_t MonitorCount() const { return SharedLoad(FBlock->MonitorCount); }
+    // False once either count was seen outside 0..TraceMaxCount; it stays
+    // false for the channel's lifetime, so a count flipped back and forth
+    // cannot turn it on again.
+    bool CountsSane() const;
+    // CountsSane() for a MonitorCount already read.
+    bool MonitorCountSane(int32_t monitors) const;
 
     platform::NamedMutex& Mutex() const noexcept { return *FMutex; }
     platform::NamedEvent& WriteEvent() const noexcept { return *FWriteEvent; }
@@ -153,6 +174,7 @@ public:
 private:
     std::string FPrefix;
     bool FCreated = false;
+    mutable std::atomic<bool> FCorrupt{false};
     std::unique_ptr<platform::SharedMemoryBlock> FMapping;
     TraceBlock* FBlock = nullptr;
     std::unique_ptr<platform::NamedMutex> FMutex;
@@ -189,42 +211,67 @@ public:
 };
 
 // Copies queued messages into the shared block, one after the other, with
-// the handshake described at the top of this file.
-class TMonitorWriterThread {
+// the handshake described at the top of this file. The thread keeps the
+// writer object and the channel alive while it runs, so its owner may leave
+// it behind (Finish) without waiting for it.
+class TMonitorWriterThread : public std::enable_shared_from_this<TMonitorWriterThread> {
 public:
-    explicit TMonitorWriterThread(TTraceChannel& channel);
-    // Asks the thread to stop, waits for it and discards what is queued.
+    explicit TMonitorWriterThread(std::shared_ptr<TTraceChannel> channel);
+    // Never waits: the owner ends the thread first (Finish).
     ~TMonitorWriterThread();
     TMonitorWriterThread(const TMonitorWriterThread&) = delete;
     TMonitorWriterThread& operator=(const TMonitorWriterThread&) = delete;
 
     void Start();
     // Appends a message, stamped with the current local time. Called on the
-    // thread that traces.
-    void Enqueue(const std::string& text, TraceCategory category);
+    // thread that traces. False (the message is dropped) once MaxQueued
+    // messages wait.
+    bool Enqueue(const std::string& text, TraceCategory category);
     // Asks the thread to stop; it ends once its queue is empty, or after the
     // message it is writing when StopRequested is set as well.
     void Terminate();
-    void WaitFor();
+    // StopRequested and Terminate: the thread drops its queue and ends within
+    // one wait slice, leaving a handshake it is in.
+    void RequestStop();
+    // RequestStop, then waits at most `limit` for the thread to end. True
+    // when it ended (and was joined); otherwise the thread is left to end on
+    // its own. Called once, by the owner.
+    bool Finish(std::chrono::milliseconds limit);
+    // True once the thread has ended (or never started).
+    bool Ended() const;
+    // True once Terminate or RequestStop was called.
+    bool Stopping() const noexcept { return FTerminated.load(); }
 
     size_t QueueCount() const;
-    bool Running() const noexcept { return FThread.joinable(); }
 
     std::atomic<bool> StopRequested{false};
+
+    // Messages waiting beyond this are dropped: a writer held up by the
+    // channel must not let the tracing thread fill the memory.
+    static constexpr size_t MaxQueued = 1000;
 
 private:
     void Execute();
     void WriteMessage(const TFIBTraceObject& message);
-    void BeginWrite();
-    void EndWrite();
+    // True once the thread should give up what it is doing: a stop request
+    // or a corrupt block.
+    bool Abandoned() const;
+    // The handshake after a chunk; false when it was given up (Abandoned).
+    bool EndWrite();
+    // Waits for the event; after every HandshakeStep without it, runs onStep
+    // (which may set it). False when it was given up (Abandoned).
+    bool HandshakeWait(platform::NamedEvent& event, void (TMonitorWriterThread::*onStep)());
+    void CountMonitorOut();
+    void CountReaderOut();
     void Pause();
 
-    TTraceChannel& FChannel;
+    std::shared_ptr<TTraceChannel> FChannel;
     mutable std::mutex FQueueLock;
     std::deque<std::unique_ptr<TFIBTraceObject>> FQueue;
-    std::mutex FSleepLock;
-    std::condition_variable FWake;
+    mutable std::mutex FStateLock;
+    std::condition_variable FStateChanged;
     std::atomic<bool> FTerminated{false};
+    bool FEnded = true;
     std::thread FThread;
 };
 
@@ -277,19 +324,28 @@ public:
     // Queues one message (the text behind the application line) for the
     // writer thread, starting it when none runs. Never raises.
     void WriteTrace(const std::string& text, TraceCategory category);
-    // MonitorCount of the block, 0 when it is not mapped.
+    // MonitorCount of the block, 0 when it is not mapped or not sane.
     int32_t MonitorCount() const;
-    // Turning tracing off also stops and destroys a running writer thread.
+    // Turning tracing off also asks a running writer thread to stop (without
+    // waiting for it).
     void SetActive(bool value);
 
     bool TracingActive() const noexcept { return FTracingActive.load(); }
     bool SharedObjectsReady() const noexcept { return FSharedObjectsReady.load(); }
-    // True while a writer thread exists.
-    bool WriterRunning() const;
-    // Stops a running writer: StopRequested, wait for it, discard its queue.
+    // True while a writer thread exists that has not ended.
+    bool WriterRunning();
+    // Asks a running writer to stop: StopRequested, its queue discarded.
+    // Does not wait for it.
     void StopWriter();
+    // Stops the writer and waits at most `limit` for it to end; a writer that
+    // does not end in time is left behind. Used at exit and by the
+    // destructor.
+    void EndWriter(std::chrono::milliseconds limit);
     // The open channel, null when the objects are not open.
     TTraceChannel* Channel() const noexcept;
+
+    // How long process exit (and the hook's destructor) waits for the writer.
+    static constexpr std::chrono::milliseconds ExitWaitLimit{100};
 
 protected:
     // Creates or opens the six named objects; raises EFIBClientError
@@ -297,18 +353,23 @@ protected:
     void OpenSharedObjects();
 
 private:
-    bool Tracing() const;
+    // TracingActive with a monitor registered; a corrupt count turns
+    // tracing off.
+    bool Tracing();
     int32_t Flag(int32_t TraceBlock::*field) const;
-    bool TransactionTraced(bool hasDatabase) const;
+    bool TransactionTraced(bool hasDatabase);
     void TraceTransaction(const rtl::TComponent* transaction, const std::string& text);
+    void TraceService(const rtl::TComponent* service, const char* label);
+    // Forgets a writer whose thread has ended. Needs FWriterLock.
+    void ReapWriter();
 
     std::string FObjectPrefix;
     std::atomic<bool> FTracingActive{true};
     std::atomic<bool> FSharedObjectsReady{false};
     std::mutex FOpenLock;
-    std::unique_ptr<TTraceChannel> FChannel;
-    mutable std::mutex FWriterLock;
-    std::unique_ptr<TMonitorWriterThread> FWriter;
+    std::shared_ptr<TTraceChannel> FChannel;
+    std::mutex FWriterLock;
+    std::shared_ptr<TMonitorWriterThread> FWriter;
 };
 
 // The process's hook, created on first use; null once process exit began.
@@ -318,8 +379,9 @@ TFIBSQLMonitorHook* MonitorHook();
 bool MonitorHookFinalizing();
 
 // The process-exit order, run by a static object's destructor at exit:
-// Finalizing, stop the writer and wait for it, discard the queue, destroy
-// the hook (closing the shared objects). Safe to call more than once.
+// Finalizing, stop the writer and wait for it at most ExitWaitLimit (then
+// leave it behind), discard the queue, destroy the hook (closing the shared
+// objects the writer does not hold any more). Safe to call more than once.
 void FinalizeMonitorHook();
 
 } // namespace fib

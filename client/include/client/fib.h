@@ -10,8 +10,11 @@
 #include <string>
 #include <variant>
 
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 
+// Namespace fib holds the database layer: the client-library binding, the
+// error reporting and the parameter blocks and trace hook here in client/,
+// and the service components in services/. This module is its error half.
 namespace fib {
 
 class IIBClientLibrary;

@@ -28,14 +28,14 @@ extern const int ProcNotFoundCode;
 // Loads the module by file name (a bare name is searched the system's way),
 // resolving all its symbols at once and keeping them local to it. Returns null
 // on failure; LastModuleErrorCode/Text then tell why.
-ModuleHandle LoadModule(const std::string& fileName);
+[[nodiscard]] ModuleHandle LoadModule(const std::string& fileName);
 
 // The address of an exported symbol, or null (with ProcNotFoundCode as the
 // last error) when the module does not export it.
-void* ModuleSymbol(ModuleHandle module, const char* name);
+[[nodiscard]] void* ModuleSymbol(ModuleHandle module, const char* name);
 
 // Releases a module loaded by LoadModule. Returns false on failure.
-bool FreeModule(ModuleHandle module);
+[[nodiscard]] bool FreeModule(ModuleHandle module);
 
 // Code and text of the last failed module operation on the calling thread
 // (0 and "" when none failed yet).

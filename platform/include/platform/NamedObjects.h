@@ -1,21 +1,33 @@
-// Named objects shared between processes of the same machine: a shared memory
+// Named objects shared between the processes of one account: a shared memory
 // block, a mutex with recursive ownership that survives a dead owner, and
-// manual-reset events. Every process that uses the same name reaches the same
-// object.
+// manual-reset events. Every process of the account that uses the same name
+// reaches the same object; other accounts never do.
 //
-// POSIX implementation: each object is a POSIX shared memory object named
-// "/" + name (it lives in /dev/shm on Linux), created with mode 0666 whatever
-// the umask, so every local account can open it. The objects stay in the
-// system until RemoveNamedObject (or a reboot) removes them; a later process
-// opens them again. A mutex or event object starts with a small header (magic
-// number, kind, "initialised" marker written last) so that a half-initialised
-// object is waited for and an object of another kind under the same name is
+// POSIX implementation: each object is a POSIX shared memory object (it lives
+// in /dev/shm on Linux) whose system name is "/" + name + ".uid" + the
+// effective user id (NamedObjectSystemName), created with mode 0600 whatever
+// the umask, with its pages reserved up front so that a full /dev/shm cannot
+// fault a later write. Opening never follows a symbolic link and never waits
+// on a FIFO; after every open the object must be a regular file with a single
+// name, owned by the effective user and with no group or other permission
+// bits, else the open fails at once. The name is predictable, so another
+// account may take it first: the object is then refused, never used.
+// The objects stay in the system until RemoveNamedObject (or a reboot)
+// removes them; a later process opens them again. A mutex or event object
+// starts with a small header (magic number, kind, "initialised" marker
+// written last) so that a half-initialised object of the account is waited
+// for (at most 2 s) and an object of another kind under the same name is
 // refused. The shared memory block has no header: its whole size belongs to
 // the caller, and a block of another size under the name is refused.
 //
+// (On Windows the same interface sits on named kernel objects in the login
+// session's namespace with the default security.)
+//
 // Failures raise NamedObjectError with the errno of the failed call; EEXIST
 // when the name is taken by an object that is not of the asked kind or size,
-// ETIMEDOUT when another process did not finish creating the object in time.
+// EACCES when it is taken by an object that is not private to this account,
+// ELOOP for a symbolic link, ETIMEDOUT when another process of the account
+// did not finish creating the object in time.
 #pragma once
 
 #include <cstddef>
@@ -74,12 +86,12 @@ public:
     NamedMutex(const NamedMutex&) = delete;
     NamedMutex& operator=(const NamedMutex&) = delete;
 
-    // Waits at most timeoutMs milliseconds (negative: without a limit). With
-    // OwnerDied the caller owns the mutex and the data it guards may be half
-    // written. Raises NamedObjectError when the mutex is unusable.
+    // Waits at most timeoutMs milliseconds (0 or less: only tries). There is
+    // no wait without a limit: a holder in another process is not to be
+    // trusted to let go. With OwnerDied the caller owns the mutex and the
+    // data it guards may be half written. Raises NamedObjectError when the
+    // mutex is unusable.
     LockResult Lock(int timeoutMs);
-    // Waits without a limit.
-    LockResult Lock() { return Lock(-1); }
     // Gives back one hold; false when the calling thread does not own it.
     bool Unlock();
 
@@ -109,7 +121,7 @@ public:
     void Set();
     void Reset();
     bool IsSet() const;
-    // Waits at most timeoutMs milliseconds (negative: without a limit) for the
+    // Waits at most timeoutMs milliseconds (0 or less: only looks) for the
     // event to be set; true when it is set.
     bool Wait(int timeoutMs);
 
@@ -121,6 +133,11 @@ private:
     std::string FName;
     Shared* FShared;
 };
+
+// The name under which the system keeps the object of the given name for the
+// calling account (POSIX: "/" + name + ".uid" + effective user id; on Linux
+// the file of that name in /dev/shm).
+std::string NamedObjectSystemName(const std::string& name);
 
 // Removes the name from the system; processes that have the object open keep
 // using it. False when no object had the name.

@@ -50,10 +50,12 @@ std::string ReadProfileString(const std::string& section, const std::string& key
 // The text-only halves of the two operations above, used by them and by the
 // tests: look a key up in the file's contents, and the contents after storing
 // a value (nullopt when the names or the value are not storable).
-std::optional<std::string> ProfileLookup(const std::string& contents, const std::string& section,
-                                         const std::string& key);
-std::optional<std::string> ProfileStore(const std::string& contents, const std::string& section,
-                                        const std::string& key, const std::string& value);
+[[nodiscard]] std::optional<std::string>
+ProfileLookup(const std::string& contents, const std::string& section, const std::string& key);
+[[nodiscard]] std::optional<std::string> ProfileStore(const std::string& contents,
+                                                      const std::string& section,
+                                                      const std::string& key,
+                                                      const std::string& value);
 
 // Cuts `text` to fit a buffer of `bufferSize` bytes including the terminating
 // zero, without leaving a split UTF-8 sequence at the end.

@@ -1,4 +1,5 @@
-// The list of running processes and ending a process.
+// The list of running processes, ending a process, and the running
+// program's own file.
 //
 // Each entry names the program file of a process: the file name (without
 // folder) of its executable. On Linux that comes from /proc/<pid>/exe; when
@@ -21,7 +22,7 @@ struct ProcessEntry {
 
 // Fills `entries` with the running processes in the system's order. False
 // when no list can be taken (`entries` is then empty).
-bool ListProcesses(std::vector<ProcessEntry>& entries);
+[[nodiscard]] bool ListProcesses(std::vector<ProcessEntry>& entries);
 
 // Ends the process at once, without giving it a chance to clean up (SIGKILL
 // on POSIX, the counterpart of a forced termination). True when the system
@@ -54,5 +55,9 @@ enum class TAccess { Allowed, Denied, Unknown };
 // of the folders; `reason` then says why, or which folder denies it.
 [[nodiscard]] TAccess UserMayWriteFolder(const TProcessUser& user, const std::string& folder,
                                          std::string& reason);
+
+// The full path of the running program's executable file; empty when the
+// system does not tell.
+[[nodiscard]] std::string ExecutableFile();
 
 } // namespace platform

@@ -10,6 +10,6 @@ namespace platform {
 // calling process's current folder and environment, with standard input
 // from /dev/null. True when the program was started (its file could be
 // executed).
-bool StartDetached(const std::string& programPath);
+[[nodiscard]] bool StartDetached(const std::string& programPath);
 
 } // namespace platform

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "client/IB_Intf.h"
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 
 namespace fib {
 
@@ -108,11 +108,12 @@ enum class TReplyStatus : uint8_t { Ok, EndOfOutput, Unexpected };
 
 // One line reply: 3E, 16-bit length L, L bytes of text, 01. The end marker
 // must lie inside the reply buffer. Text is the byte range [TextOffset,
-// TextOffset+TextLength) of the reply.
+// TextOffset+TextLength) of the reply; the end marker is at EndOffset.
 struct TLineReply {
     TReplyStatus Status = TReplyStatus::Unexpected;
     size_t TextOffset = 0;
     size_t TextLength = 0;
+    size_t EndOffset = 0;
 };
 TLineReply ParseLineReply(const char* reply, size_t replySize) noexcept;
 

@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "app/Widgets.h"
+#include "client/SuiteAccount.h"
 
 namespace app {
 
 // The account the commands use on the service manager.
-inline constexpr const char* ServiceUserLine = "user_name=SYSDBA";
-inline constexpr const char* ServicePasswordLine = "password=jwx+[]";
+inline const std::string ServiceUserLine = std::string("user_name=") + fib::SuiteUserName;
+inline const std::string ServicePasswordLine = std::string("password=") + fib::SuitePassword;
 // How long an attach waits for the server's first answer, in seconds: a
 // server that takes the connection and never answers would otherwise keep
 // the window waiting for minutes.

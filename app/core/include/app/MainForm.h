@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/Widgets.h"
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 #include "services/IB_Services.h"
 
 namespace app {
@@ -121,25 +121,27 @@ private:
 
 public:
     // --- controls, in the order of the layout ------------------------------
-    std::unique_ptr<IGroupBox> gbMCDGSUP;
-    std::unique_ptr<ILabel> Label133;
-    std::unique_ptr<ILabel> Label1;
-    std::unique_ptr<IButtonEdit> txtDBFN;
-    std::unique_ptr<IButtonEdit> txtBackupPath;
-    std::unique_ptr<IButton> btnBackupDB;
-    std::unique_ptr<IMemo> Memo1;
-    std::unique_ptr<IProgressBar> PBar;
-    std::unique_ptr<IGroupBox> cxGroupBox1;
-    std::unique_ptr<ILabel> Label4;
-    std::unique_ptr<ILabel> Label5;
-    std::unique_ptr<ILabel> lbBackupFN;
-    std::unique_ptr<IFileList> fbBackup;
-    std::unique_ptr<IButton> btnRestoreDB;
-    std::unique_ptr<IButton> btnChangeServer;
-    std::unique_ptr<IMemo> Memo2;
-    std::unique_ptr<IProgressBar> PBar2;
+    // The names are the suite's own; each one's role:
+    std::unique_ptr<IGroupBox> gbMCDGSUP;       // upper group: database, backup folder, backup
+    std::unique_ptr<ILabel> Label133;           // caption of txtDBFN
+    std::unique_ptr<ILabel> Label1;             // caption of txtBackupPath
+    std::unique_ptr<IButtonEdit> txtDBFN;       // the database file; its button picks one
+    std::unique_ptr<IButtonEdit> txtBackupPath; // the backup folder; its button picks one
+    std::unique_ptr<IButton> btnBackupDB;       // the backup command
+    std::unique_ptr<IMemo> Memo1;               // the backup's output
+    std::unique_ptr<IProgressBar> PBar;         // the backup's progress, shown while it runs
+    std::unique_ptr<IGroupBox> cxGroupBox1;     // lower group: backup files, restore, make-server
+    std::unique_ptr<ILabel> Label4;             // what the restore command does
+    std::unique_ptr<ILabel> Label5;             // what the make-server command does (in red)
+    std::unique_ptr<ILabel> lbBackupFN;         // the backup file chosen in fbBackup
+    std::unique_ptr<IFileList> fbBackup;        // the files of the backup folder
+    std::unique_ptr<IButton> btnRestoreDB;      // the restore command (beside the database)
+    std::unique_ptr<IButton> btnChangeServer;   // the make-server command
+    std::unique_ptr<IMemo> Memo2;               // the restore's output, over fbBackup while it runs
+    std::unique_ptr<IProgressBar> PBar2;        // the restore's progress, shown while it runs
     // Owned by the window as a component; lives as long as the window.
     fib::TpFIBBackupService* pFIBBackupService1 = nullptr;
+    // The file-open dialog of txtDBFN's button.
     TOpenDialog OpenDialog1;
 
 private:

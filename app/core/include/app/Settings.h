@@ -15,6 +15,18 @@ namespace app {
 // The settings file that every caller names, in the tool's own folder.
 inline constexpr const char* SettingsFile = "Environment.ini";
 
+// Its sections and keys (the suite's other programs read the same file).
+inline constexpr const char* SystemSection = "SYSTEM";
+inline constexpr const char* SetupSection = "SYSSETUP";
+// SYSTEM: address of the database server the backup and restore talk to.
+inline constexpr const char* DBSvrIPKey = "DBSvrIP";
+// SYSTEM: the database file as the database server sees it.
+inline constexpr const char* DBPathDBKey = "DBPathDB";
+// SYSTEM: the suite's server address; the tool only writes it.
+inline constexpr const char* SvrIPKey = "SvrIP";
+// SYSSETUP: the backup folder.
+inline constexpr const char* DBBackPOSKey = "DBBackPOS";
+
 // Folder of the running executable, ending in "/".
 std::string ToolFolder();
 // Lets tests point the tool folder elsewhere; empty = none.

@@ -1,6 +1,7 @@
-// Small runtime shared by every layer: the base exception classes, string
-// helpers with the tool's trimming and conversion rules, the component base
-// (owner, name, loading state) and the text-line list with change notices.
+// Small runtime shared by every layer above the platform: the base exception
+// classes, string helpers with the tool's trimming and conversion rules, the
+// file-name helpers, the component base (owner, name, loading state) and the
+// text-line list with change notices.
 #pragma once
 
 #include <cstdint>
@@ -60,6 +61,14 @@ std::string Trim(const std::string& text);
 // Changes only the ASCII letters a-z / A-Z.
 std::string UpperCaseAscii(std::string text);
 std::string LowerCaseAscii(std::string text);
+
+// The characters that end a folder in a path on this platform.
+inline constexpr const char* PathDelimiters = "/";
+
+// The folder part of a path, up to and including its last delimiter (empty
+// when it has none), and the file name after it (the whole path then).
+std::string ExtractFilePath(const std::string& path, const char* delimiters = PathDelimiters);
+std::string ExtractFileName(const std::string& path, const char* delimiters = PathDelimiters);
 
 // The line break that list texts and memo texts use on this platform.
 inline constexpr const char* LineBreak = "\n";

@@ -1,4 +1,4 @@
-#include "client/Rtl.h"
+#include "rtl/Rtl.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -38,7 +38,8 @@ bool TryStrToInt(const std::string& text, int32_t& value) {
     if (i < text.size() && text[i] == '$') {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
     }
@@ -120,6 +121,16 @@ std::string LowerCaseAscii(std::string text) {
         }
     }
     return text;
+}
+
+std::string ExtractFilePath(const std::string& path, const char* delimiters) {
+    const size_t cut = path.find_last_of(delimiters);
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string ExtractFileName(const std::string& path, const char* delimiters) {
+    const size_t cut = path.find_last_of(delimiters);
+    return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 TComponent::TComponent(TComponent* owner) : FOwner(owner) {
@@ -206,7 +217,9 @@ void TStringList::Clear() {
     Changed();
 }
 
-void TStringList::Assign(const TStringList& other) { Assign(other.FLines); }
+void TStringList::Assign(const TStringList& other) {
+    Assign(other.FLines);
+}
 
 void TStringList::Assign(const std::vector<std::string>& lines) {
     Changing();
