@@ -301,8 +301,9 @@ struct TmainForm::TRestoreRun {
     TEnd End = Stopped;
     std::exception_ptr Error;
     std::string Target;
-    // What could not be cleared away after a failure (empty: nothing left).
-    std::string LeftOver;
+    // What the user must know beside the error: a file that could not be
+    // cleared away, or why the server refused to write (empty: nothing).
+    std::string Note;
 };
 
 TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
@@ -454,8 +455,14 @@ TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
     if (workFile || created || wasMissing) {
         std::string reason;
         if (!RemoveServersFile(server, writeTo, true, reason)) {
-            run.LeftOver = NotRemovedText(writeTo, reason);
+            run.Note = NotRemovedText(writeTo, reason);
         }
+    }
+    if (!AsServer && !workFile && run.Error && !created && run.Note.empty()) {
+        run.Note = "이 프로그램은 " + platform::FolderOf(target) +
+                   " 폴더에서 파일 이름을 바꿀 수 없어 " + target +
+                   " 에 바로 복원하려 했습니다. 그 이름의 파일이 이미 있으면 DB서버는 그 파일을 "
+                   "덮어쓰지 않습니다.";
     }
     run.End = run.Error ? TRestoreRun::Failed : TRestoreRun::Incomplete;
     return run;
@@ -472,17 +479,17 @@ bool TmainForm::RestoreDB(bool AsServer) {
     case TRestoreRun::Stopped:
         return false;
     case TRestoreRun::Incomplete:
-        ShowError(run.LeftOver.empty() ? std::string(IncompleteRestoreText)
-                                       : IncompleteRestoreText + std::string("\n") + run.LeftOver,
+        ShowError(run.Note.empty() ? std::string(IncompleteRestoreText)
+                                   : IncompleteRestoreText + std::string("\n") + run.Note,
                   ErrorCaption);
         return false;
     case TRestoreRun::Failed:
         break;
     }
-    if (run.LeftOver.empty()) {
+    if (run.Note.empty()) {
         std::rethrow_exception(run.Error);
     }
-    throw rtl::Exception(ErrorTextOf(run.Error) + "\n" + run.LeftOver);
+    throw rtl::Exception(ErrorTextOf(run.Error) + "\n" + run.Note);
 }
 
 void TmainForm::btnRestoreDBClick(IWidget* /*Sender*/) {
@@ -660,8 +667,8 @@ void TmainForm::MakeServer() {
         // The database goes back first; then one message says it all.
         std::string text = run.End == TRestoreRun::Failed ? ErrorDisplayText(ErrorTextOf(run.Error))
                                                           : std::string(IncompleteRestoreText);
-        if (!run.LeftOver.empty()) {
-            text += "\n" + run.LeftOver;
+        if (!run.Note.empty()) {
+            text += "\n" + run.Note;
         }
         text += "\n\n";
         if (movedAside) {

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <regex>
 #include <thread>
 
 #include "testsupport/Process.h"
@@ -169,28 +170,33 @@ private:
     pid_t FPid = -1;
 };
 
-// --- the make-server command run by an ordinary user -----------------------
+// --- the commands run by an ordinary user -----------------------------------
 
-// Run as "nobody" by the tests below: the make-server command on a headless
-// window over the tool folder SLV_FAULT_TOOL, with the database
-// SLV_FAULT_DATABASE and the backup SLV_FAULT_BACKUP chosen. Passes when
-// exactly one box was shown and it holds SLV_FAULT_EXPECT.
-TEST(MakeServerAsOrdinaryUser, DISABLED_Run) {
+// Run as "nobody" by the tests below: one command (SLV_FAULT_BUTTON:
+// backup, restore or server) on a headless window over the tool folder
+// SLV_FAULT_TOOL, with the database SLV_FAULT_DATABASE and the backup
+// SLV_FAULT_BACKUP chosen. Passes when exactly one box was shown, of the
+// caption SLV_FAULT_CAPTION, holding SLV_FAULT_EXPECT.
+TEST(CommandAsOrdinaryUser, DISABLED_Run) {
     UseUtf8Locale();
     const char* tool = std::getenv("SLV_FAULT_TOOL");
     const char* database = std::getenv("SLV_FAULT_DATABASE");
     const char* backup = std::getenv("SLV_FAULT_BACKUP");
+    const char* button = std::getenv("SLV_FAULT_BUTTON");
+    const char* caption = std::getenv("SLV_FAULT_CAPTION");
     const char* expect = std::getenv("SLV_FAULT_EXPECT");
-    ASSERT_TRUE(tool && database && backup && expect);
+    ASSERT_TRUE(tool && database && backup && button && caption && expect);
     app::SetToolFolderOverride(tool);
     std::vector<TShownBox> boxes;
     app::SetMessageBoxPresenter(
-        [&](const std::string& text, const std::string& caption, int flags) {
-            boxes.push_back({text, caption, flags});
+        [&](const std::string& text, const std::string& boxCaption, int flags) {
+            boxes.push_back({text, boxCaption, flags});
             return 1;
         });
     {
         app::THeadlessHost host;
+        host.UseFixedNow = true;
+        host.FixedNow = {2024, 6, 19, 22, 17, 5, 0};
         rtl::TComponent owner(nullptr);
         auto* form = new app::TmainForm(&owner, host.Host());
         form->txtDBFN->SetText(database);
@@ -199,7 +205,15 @@ TEST(MakeServerAsOrdinaryUser, DISABLED_Run) {
         const auto found = std::find(items.begin(), items.end(), name);
         ASSERT_NE(found, items.end());
         form->fbBackup->UserSelected(static_cast<int>(found - items.begin()));
-        form->btnChangeServer->Click();
+        // A backup folder typed into the box (one the list could not show).
+        if (const char* folder = std::getenv("SLV_FAULT_BACKUP_FOLDER")) {
+            form->txtBackupPath->SetText(folder);
+        }
+        const std::string which = button;
+        (which == "backup"    ? form->btnBackupDB
+         : which == "restore" ? form->btnRestoreDB
+                              : form->btnChangeServer)
+            ->Click();
     }
     app::SetMessageBoxPresenter(nullptr);
     for (const auto& box : boxes) {
@@ -207,28 +221,38 @@ TEST(MakeServerAsOrdinaryUser, DISABLED_Run) {
     }
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].Text.find(expect), std::string::npos) << boxes[0].Text;
-    EXPECT_EQ(boxes[0].Caption, "변경실패");
+    EXPECT_EQ(boxes[0].Caption, caption);
 }
 
 class MakeServerFaultTest : public MakeServerTest {
 protected:
-    // The make-server command run as "nobody" by a copy of this program.
-    int RunAsNobody(const std::string& expect) {
+    // A command run as "nobody" by a copy of this program; make-server
+    // unless another button is named.
+    int RunAsNobody(const std::string& expect, const std::string& button = "server",
+                    const std::string& caption = "변경실패",
+                    const std::string& backupFolderText = "") {
         ::chmod(Ini().c_str(), 0666);
         ::chmod(StandInLog.c_str(), 0666);
-        return slvtest::RunTestAsNobody("MakeServerAsOrdinaryUser.DISABLED_Run",
-                                        {"SLV_FAULT_TOOL=" + Tool, "SLV_FAULT_DATABASE=" + Database,
-                                         "SLV_FAULT_BACKUP=" + BackupFolder + "/" + BackupName,
-                                         "SLV_FAULT_EXPECT=" + expect,
-                                         "SLV_STANDIN_LOG=" + StandInLog});
+        std::vector<std::string> environment = {"SLV_FAULT_TOOL=" + Tool,
+                                                "SLV_FAULT_DATABASE=" + Database,
+                                                "SLV_FAULT_BACKUP=" + BackupFolder + "/" +
+                                                    BackupName,
+                                                "SLV_FAULT_BUTTON=" + button,
+                                                "SLV_FAULT_CAPTION=" + caption,
+                                                "SLV_FAULT_EXPECT=" + expect,
+                                                "SLV_STANDIN_LOG=" + StandInLog};
+        if (!backupFolderText.empty()) {
+            environment.push_back("SLV_FAULT_BACKUP_FOLDER=" + backupFolderText);
+        }
+        return slvtest::RunTestAsNobody("CommandAsOrdinaryUser.DISABLED_Run", environment);
     }
 
     // The live database and the settings, ready for the command.
     void PrepareLive() {
         PlaceBackup(BackupFolder, BackupName);
         MakeLiveDatabase();
-        WriteText(Ini(), "[SYSTEM]\r\nDBSvrIP=127.0.0.1/3050\r\n[SYSSETUP]\r\nDBBackPOS=" +
-                             BackupFolder + "/\r\n");
+        WriteText(Ini(), "[SYSTEM]\r\nDBSvrIP=127.0.0.1/3050\r\nDBPathDB=" + Database +
+                             "\r\n[SYSSETUP]\r\nDBBackPOS=" + BackupFolder + "/\r\n");
         WriteText(StandInLog, "");
         ::chmod(StandInLog.c_str(), 0666);
     }
@@ -294,6 +318,74 @@ TEST_F(MakeServerFaultTest, ProgramsThatCannotBeEndedStopTheCommandBeforeAnythin
     EXPECT_TRUE(programs[0]->Running() && programs[1]->Running());
     EXPECT_FALSE(fs::exists(Aside));
     ExpectDatabaseIntact(); // no second copies either
+}
+
+// The restore beside the database and the backup, by an ordinary user who
+// cannot see into the server's folders (firebird:firebird 0770). The
+// restore cannot use a work name there: the server creates the new file
+// itself, never over an existing one, and a partial file is dropped through
+// the server. A backup the tool cannot rename stays under its work name,
+// and the message names both names.
+TEST_F(MakeServerFaultTest, OrdinaryUserInFoldersOnlyTheServerSees) {
+    SLV_REQUIRE_SERVER();
+    SLV_REQUIRE_ROOT("runs the tool as another user");
+    const passwd* firebird = ::getpwnam("firebird");
+    ASSERT_NE(firebird, nullptr);
+    const std::string target = DataFolder + "/SOLVANE복원.fdb";
+    const std::string earlier = "an earlier complete restore";
+    // A backup folder only the server may look into.
+    const std::string closed = OpenFolder(Root + "/closed");
+    ASSERT_EQ(::chown(closed.c_str(), firebird->pw_uid, firebird->pw_gid), 0);
+    ASSERT_EQ(::chmod(closed.c_str(), 0770), 0);
+    struct TCase {
+        const char* Name;
+        std::function<void()> Arrange;
+        const char* Button;
+        const char* Caption;
+        std::string Expect;
+        std::function<void()> Check;
+    };
+    const size_t size = fs::file_size(Demo().Backup);
+    const TCase cases[] = {
+        {"restore", [] {}, "restore", "복원완료", "복원이 완료되었습니다",
+         [&] { EXPECT_EQ(slvtest::DatabaseFingerprint(target), Demo().Fingerprint); }},
+        {"restore over an earlier one", [&] { WriteText(target, earlier); }, "restore",
+         app::ApplicationTitle, "그 이름의 파일이 이미 있으면 DB서버는 그 파일을 덮어쓰지 않습니다",
+         [&] { EXPECT_EQ(ReadText(target), earlier) << "the earlier file is kept"; }},
+        {"cut backup", [&] { PlaceCutBackup(BackupFolder, BackupName, size * 3 / 4); }, "restore",
+         "에러", "복원이 완료되지 않았습니다",
+         [&] { EXPECT_FALSE(fs::exists(target)) << "the partial database is dropped"; }},
+        {"backup the tool cannot rename", [] {}, "backup", "에러",
+         "SLV_Backup_240619_2217.fbk(으)로 바꾸지 못했습니다",
+         [&] {
+             EXPECT_EQ(WorkFilesIn(closed).size(), 1u) << "the backup is kept";
+             EXPECT_FALSE(fs::exists(closed + "/SLV_Backup_240619_2217.fbk"));
+         }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        PrepareLive();
+        c.Arrange();
+        WatchEverything();
+        ASSERT_EQ(::chown(DataFolder.c_str(), firebird->pw_uid, firebird->pw_gid), 0);
+        ASSERT_EQ(::chmod(DataFolder.c_str(), 0770), 0);
+
+        const bool backup = std::string(c.Button) == "backup";
+        EXPECT_EQ(RunAsNobody(c.Expect, c.Button, c.Caption, backup ? closed + "/" : ""), 0);
+
+        ::chmod(DataFolder.c_str(), 0777);
+        c.Check();
+        EXPECT_TRUE(WorkFilesIn(DataFolder).empty());
+        if (backup) {
+            // The box's folder is stored, as by every backup.
+            WriteText(Ini(), std::regex_replace(ReadText(Ini()), std::regex("DBBackPOS=.*\r"),
+                                                "DBBackPOS=" + BackupFolder + "/\r"));
+        }
+        Guard.Check();
+        std::error_code ignored;
+        fs::remove(target, ignored);
+        fs::remove(Database, ignored);
+    }
 }
 
 // --- make-server refusing before anything, as root ---------------------------
