@@ -354,7 +354,6 @@ TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
             options = {fib::TRestoreOption::Replace, fib::TRestoreOption::UseAllSpace};
         }
     }
-    const bool wasMissing = platform::ProbePath(writeTo).Kind == platform::TPathKind::Missing;
 
     TCommandScope scope(*this);
     Screen().SetCursor(TCursor::HourGlass);
@@ -449,10 +448,10 @@ TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
         return run;
     }
 
-    // Failed or incomplete: what this run made goes, and only that. A name
-    // of the run's own is all its work; a file that was not there before
-    // the run (or that the server says it created) is the run's too.
-    if (workFile || created || wasMissing) {
+    // Failed or incomplete: what this run made goes, and only that: its own
+    // work name, or the file the server says it created. Anything else at
+    // the target stays (a put-back then names both paths).
+    if (workFile || created) {
         std::string reason;
         if (!RemoveServersFile(server, writeTo, true, reason)) {
             run.Note = NotRemovedText(writeTo, reason);
