@@ -27,6 +27,7 @@
 #include <QTextCursor>
 #include <QThread>
 #include <QToolButton>
+#include <QWindow>
 
 #include "app/RKSysUtils.h"
 
@@ -237,6 +238,7 @@ public:
         QLineEdit* edit = W();
         edit->setText(Q(def.Caption));
         auto* button = new QToolButton(edit);
+        FButton = button;
         button->setObjectName(Q(def.Name + "Button"));
         button->setText(QStringLiteral("..."));
         button->setFocusPolicy(Qt::NoFocus);
@@ -253,6 +255,15 @@ public:
         edit->installEventFilter(this);
     }
     std::string Text() const override { return FWidget ? S(W()->text()) : std::string(); }
+    // The button goes with the box; while the box lives, so does it.
+    bool ButtonEnabled() const override {
+        return FWidget != nullptr && !FButton->testAttribute(Qt::WA_Disabled);
+    }
+    void SetButtonEnabled(bool value) override {
+        if (FWidget != nullptr) {
+            FButton->setEnabled(value);
+        }
+    }
     void SetText(const std::string& value) override {
         if (FWidget != nullptr) {
             W()->setText(Q(value));
@@ -274,6 +285,7 @@ protected:
 private:
     QPalette FNormal;
     QPalette FFocused;
+    QToolButton* FButton = nullptr;
 };
 
 // --- push button -----------------------------------------------------------------------
@@ -456,6 +468,12 @@ public:
         });
         ItemsChanged();
     }
+    bool Enabled() const override { return FWidget != nullptr && W()->isEnabled(); }
+    void SetEnabled(bool value) override {
+        if (FWidget != nullptr) {
+            W()->setEnabled(value);
+        }
+    }
 
 protected:
     void ItemsChanged() override {
@@ -546,6 +564,7 @@ QFont WindowFont() {
 TQtHost::TQtHost() : ExecDialog([](QFileDialog& dialog) { return dialog.exec(); }) {}
 
 TQtHost::~TQtHost() {
+    SetInputBlocked(false);
     while (FCursor != app::TCursor::Default) {
         SetCursor(app::TCursor::Default);
     }
@@ -711,6 +730,78 @@ void TQtHost::SetCursor(app::TCursor value) {
 }
 
 void TQtHost::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
+
+namespace {
+
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+// Drops the user's input to one window; other windows (message boxes,
+// dialogs) keep theirs.
+class TInputBlocker : public QObject {
+public:
+    explicit TInputBlocker(QWidget* window) : FWindow(window) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!IsUserInput(event->type())) {
+            return false;
+        }
+        if (FWindow == nullptr) {
+            return false;
+        }
+        if (watched == FWindow.data() ||
+            watched == static_cast<QObject*>(FWindow->windowHandle())) {
+            return true;
+        }
+        auto* widget = qobject_cast<QWidget*>(watched);
+        return widget != nullptr && widget->window() == FWindow.data();
+    }
+
+private:
+    QPointer<QWidget> FWindow;
+};
+
+void TQtHost::SetInputBlocked(bool blocked) {
+    if (blocked && FBlocker == nullptr && FWindow != nullptr) {
+        FBlocker = std::make_unique<TInputBlocker>(FWindow);
+        QCoreApplication::instance()->installEventFilter(FBlocker.get());
+    } else if (!blocked && FBlocker != nullptr) {
+        QCoreApplication::instance()->removeEventFilter(FBlocker.get());
+        FBlocker.reset();
+    }
+}
+
+void TQtHost::DiscardPendingInput() {
+    // What the window system queued while the window's thread was busy is
+    // delivered now, to the blocker; posted events go the same way.
+    QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
 }
 

@@ -76,9 +76,12 @@ public:
         : THeadlessWidget(parent, def), FText(def.Caption) {}
     std::string Text() const override { return FText; }
     void SetText(const std::string& value) override { FText = value; }
+    bool ButtonEnabled() const override { return FButtonEnabled; }
+    void SetButtonEnabled(bool value) override { FButtonEnabled = value; }
 
 private:
     std::string FText;
+    bool FButtonEnabled = true;
 };
 
 class THeadlessButton : public THeadlessWidget<IButton> {
@@ -125,6 +128,8 @@ public:
     using THeadlessWidget::THeadlessWidget;
     // How often the entries were shown anew.
     int ItemsShownCount() const { return FItemsShown; }
+    bool Enabled() const override { return FEnabled; }
+    void SetEnabled(bool value) override { FEnabled = value; }
 
 protected:
     void ItemsChanged() override { ++FItemsShown; }
@@ -132,6 +137,7 @@ protected:
 
 private:
     int FItemsShown = 0;
+    bool FEnabled = true;
 };
 
 // The headless front end: factory, choosers, busy pointer, event loop and
@@ -188,6 +194,13 @@ public:
     std::function<void(int)> OnSleep;
     void ProcessMessages() override;
     void Sleep(int milliseconds) override;
+    // Input blocking is recorded; OnDiscardPendingInput may act (a test can
+    // click "meanwhile" there, as queued clicks would arrive).
+    bool InputBlocked = false;
+    int DiscardCount = 0;
+    std::function<void()> OnDiscardPendingInput;
+    void SetInputBlocked(bool blocked) override { InputBlocked = blocked; }
+    void DiscardPendingInput() override;
 
     // --- IClock: the system's clock unless FixedNow is set ---
     bool UseFixedNow = false;

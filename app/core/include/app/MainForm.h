@@ -88,6 +88,23 @@ public:
     // standard error display and the window stays usable.
     static void RunEvent(const std::function<void()>& handler);
 
+    // One command at a time. While a command runs (Busy), every button, both
+    // choosers and the file list are disabled and the user's input to the
+    // window is dropped as it arrives; when it ends, input that waited is
+    // dropped too before the controls take clicks again. An event that
+    // reaches the window meanwhile does not start anything.
+    class TCommandScope {
+    public:
+        explicit TCommandScope(TmainForm& form);
+        ~TCommandScope();
+        TCommandScope(const TCommandScope&) = delete;
+        TCommandScope& operator=(const TCommandScope&) = delete;
+
+    private:
+        TmainForm& FForm;
+    };
+    bool Busy() const noexcept { return FCommandDepth > 0; }
+
     const std::string& DBSvrIP() const noexcept { return FDBSvrIP; }
     const std::string& BackupPath() const noexcept { return FBackupPath; }
 
@@ -130,6 +147,16 @@ public:
 private:
     void CreateControls();
     void WireEvents();
+    // Runs the handler of a user's event, unless a command is running.
+    void RunUserEvent(const std::function<void()>& handler);
+    void SetControlsEnabled(bool enabled);
+
+    // The restore routine's work; see MainFormCommands.cpp.
+    struct TRestoreRun;
+    TRestoreRun RunRestore(bool AsServer);
+    void MakeServer();
+
+    int FCommandDepth = 0;
 
     std::string FDBSvrIP;
     std::string FBackupPath;

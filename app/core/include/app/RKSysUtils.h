@@ -8,6 +8,7 @@ namespace app {
 
 inline constexpr int MB_OK_ERROR = 16;       // OK button, error icon
 inline constexpr int MB_YESNO_QUESTION = 36; // Yes and No buttons, question icon
+inline constexpr int MB_OK_INFORMATION = 64; // OK button, information icon
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
