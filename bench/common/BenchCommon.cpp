@@ -55,6 +55,14 @@ bool Step(const std::vector<std::string>& args, const std::string& what) {
     return false;
 }
 
+// fbsvcmgr on the server's service manager with the login, then the action.
+std::vector<std::string> Fbsvcmgr(const TServer& server, std::vector<std::string> action) {
+    std::vector<std::string> args{"fbsvcmgr",  server.ServiceManager(), "-user", server.User,
+                                  "-password", server.Password};
+    args.insert(args.end(), action.begin(), action.end());
+    return args;
+}
+
 // isql-fb running a script, on a database when one is named.
 std::vector<std::string> Isql(const TServer& server, const std::string& script,
                               const std::string& db = std::string()) {
@@ -65,13 +73,6 @@ std::vector<std::string> Isql(const TServer& server, const std::string& script,
         args.push_back(server.Host + ":" + db);
     }
     return args;
-}
-
-bool SetForcedWrites(const TServer& server, const std::string& db, bool on) {
-    return Step({"fbsvcmgr", server.ServiceManager(), "-user", server.User, "-password",
-                 server.Password, "action_properties", "dbname", db, "prp_write_mode",
-                 on ? "prp_wm_sync" : "prp_wm_async"},
-                "switching forced writes of " + db);
 }
 
 } // namespace
@@ -119,8 +120,13 @@ bool CreateDatabase(const TServer& server, const std::string& db, int rows, int 
         }
         out << "COMMIT;\n";
     }
-    return Step(Isql(server, create), "creating " + db) && SetForcedWrites(server, db, false) &&
-           Step(Isql(server, fill, db), "filling " + db) && SetForcedWrites(server, db, true);
+    const auto forcedWrites = [&](bool on) {
+        return Step(Fbsvcmgr(server, {"action_properties", "dbname", db, "prp_write_mode",
+                                      on ? "prp_wm_sync" : "prp_wm_async"}),
+                    "switching forced writes of " + db);
+    };
+    return Step(Isql(server, create), "creating " + db) && forcedWrites(false) &&
+           Step(Isql(server, fill, db), "filling " + db) && forcedWrites(true);
 }
 
 std::vector<std::string> GbakBackupArgs(const TServer& server, const std::string& db,
@@ -148,42 +154,15 @@ std::vector<std::string> GbakRestoreArgs(const TServer& server, const std::strin
 
 std::vector<std::string> FbsvcmgrBackupArgs(const TServer& server, const std::string& db,
                                             const std::string& file) {
-    return {"fbsvcmgr",
-            server.ServiceManager(),
-            "-user",
-            server.User,
-            "-password",
-            server.Password,
-            "action_backup",
-            "dbname",
-            db,
-            "bkp_file",
-            file,
-            "bkp_ignore_limbo",
-            "bkp_non_transportable",
-            "verbose"};
+    return Fbsvcmgr(server, {"action_backup", "dbname", db, "bkp_file", file, "bkp_ignore_limbo",
+                             "bkp_non_transportable", "verbose"});
 }
 
 std::vector<std::string> FbsvcmgrRestoreArgs(const TServer& server, const std::string& file,
                                              const std::string& db) {
-    return {"fbsvcmgr",
-            server.ServiceManager(),
-            "-user",
-            server.User,
-            "-password",
-            server.Password,
-            "action_restore",
-            "bkp_file",
-            file,
-            "dbname",
-            db,
-            "res_replace",
-            "res_use_all_space",
-            "res_page_size",
-            "4096",
-            "res_buffers",
-            "3000",
-            "verbose"};
+    return Fbsvcmgr(server, {"action_restore", "bkp_file", file, "dbname", db, "res_replace",
+                             "res_use_all_space", "res_page_size", "4096", "res_buffers", "3000",
+                             "verbose"});
 }
 
 namespace {

@@ -363,20 +363,23 @@ TEST_F(ServerServices, SecondActionOnTheSameAttachment) {
 TEST_F(ServerServices, BulkReadingGivesTheLinesOfTheLineQuery) {
     // Each action runs twice onto the same file, once read line by line and
     // once in bulk, so the two outputs can be compared line for line.
+    const auto run = [](TpFIBBackupRestoreService& svc, bool bulk) {
+        Configure(svc);
+        svc.SetVerbose(true);
+        svc.Attach();
+        svc.ServiceStart();
+        std::vector<std::string> lines = bulk ? ReadAllInBulk(svc) : ReadAll(svc);
+        EXPECT_TRUE(WaitUntilFinished(svc));
+        svc.Detach();
+        return lines;
+    };
     const std::string backupFile = dir + "/many.fbk";
     const auto backupLines = [&](bool bulk) {
         TpFIBBackupService backup;
-        Configure(backup);
         backup.SetDatabaseName(ManyTablesDatabase());
         backup.BackupFile().Add(backupFile);
         backup.SetOptions({TBackupOption::IgnoreLimbo, TBackupOption::NonTransportable});
-        backup.SetVerbose(true);
-        backup.Attach();
-        backup.ServiceStart();
-        std::vector<std::string> lines = bulk ? ReadAllInBulk(backup) : ReadAll(backup);
-        EXPECT_TRUE(WaitUntilFinished(backup));
-        backup.Detach();
-        return lines;
+        return run(backup, bulk);
     };
     const std::vector<std::string> byLine = backupLines(false);
     EXPECT_GT(byLine.size(), static_cast<size_t>(kManyTables) * 5);
@@ -384,18 +387,11 @@ TEST_F(ServerServices, BulkReadingGivesTheLinesOfTheLineQuery) {
 
     const auto restoreLines = [&](bool bulk) {
         TpFIBRestoreService restore;
-        Configure(restore);
         restore.SetOptions({TRestoreOption::Replace, TRestoreOption::UseAllSpace});
         restore.SetPageBuffers(3000);
-        restore.SetVerbose(true);
         restore.BackupFile().Add(backupFile);
         restore.DatabaseName().Add(dir + "/many복원.fdb");
-        restore.Attach();
-        restore.ServiceStart();
-        std::vector<std::string> lines = bulk ? ReadAllInBulk(restore) : ReadAll(restore);
-        EXPECT_TRUE(WaitUntilFinished(restore));
-        restore.Detach();
-        return lines;
+        return run(restore, bulk);
     };
     const std::vector<std::string> restoredByLine = restoreLines(false);
     EXPECT_GT(restoredByLine.size(), static_cast<size_t>(kManyTables) * 5);
