@@ -116,11 +116,8 @@ public:
     std::vector<std::string> Lines() const override { return FInner->Lines(); }
 
 protected:
-    void AppendLines(const std::vector<std::string>& lines) override {
-        for (const std::string& line : lines) {
-            FInner->Append(line);
-        }
-    }
+    // The lines are split already; a batch stays a batch.
+    void AppendLines(const std::vector<std::string>& lines) override { FInner->AppendBatch(lines); }
 
 private:
     std::unique_ptr<app::IMemo> FInner;
