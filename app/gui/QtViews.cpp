@@ -373,6 +373,10 @@ public:
         edit->setFrameStyle(QFrame::Box | QFrame::Plain); // flat, no bevel
         edit->setLineWidth(1);
         edit->setTabChangesFocus(true);
+        // The box shows output: an undo step per appended line would only
+        // let Ctrl+Z take the server's lines away, and costs memory for
+        // tens of thousands of them.
+        edit->setUndoRedoEnabled(false);
     }
     void Clear() override {
         if (FWidget != nullptr) {
