@@ -86,7 +86,17 @@ void ShowUnknownException() {
     ShowErrorText("An error of unknown kind occurred");
 }
 
+namespace {
+// Handlers run by RunEvent that have not ended (nested ones count too); the
+// window's logic runs on one thread.
+int gRunningEvents = 0;
+} // namespace
+
 void TmainForm::RunEvent(const std::function<void()>& handler) {
+    struct TRunning {
+        TRunning() { ++gRunningEvents; }
+        ~TRunning() { --gRunningEvents; }
+    } running;
     try {
         handler();
     } catch (const std::exception& error) {
@@ -94,6 +104,19 @@ void TmainForm::RunEvent(const std::function<void()>& handler) {
     } catch (...) {
         ShowUnknownException();
     }
+}
+
+bool TmainForm::EventRunning() noexcept {
+    return gRunningEvents > 0;
+}
+
+bool TmainForm::RequestClose() {
+    FCloseRequested = true;
+    if (EventRunning()) {
+        return false;
+    }
+    FForm->Close();
+    return true;
 }
 
 // --- file-open dialog --------------------------------------------------------

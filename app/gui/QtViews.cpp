@@ -132,6 +132,7 @@ public:
         FOwned.reset();
     }
     std::string Caption() const override { return S(FOwned->windowTitle()); }
+    void Close() override { FOwned->close(); }
     void SetTabOrder(const std::vector<app::IWidget*>& order) override {
         QWidget* previous = nullptr;
         for (app::IWidget* item : order) {
@@ -384,6 +385,10 @@ public:
         edit->setFrameStyle(QFrame::Box | QFrame::Plain); // flat, no bevel
         edit->setLineWidth(1);
         edit->setTabChangesFocus(true);
+        // The box shows output: an undo step per appended line would only
+        // let Ctrl+Z take the server's lines away, and costs memory for
+        // tens of thousands of them.
+        edit->setUndoRedoEnabled(false);
     }
     void Clear() override {
         if (FWidget != nullptr) {
@@ -401,10 +406,10 @@ public:
         }
         return lines;
     }
+    // The box's repaint takes its viewport (the text) with it.
     void Repaint() override {
         if (FWidget != nullptr) {
             W()->repaint();
-            W()->viewport()->repaint();
         }
     }
 
@@ -435,19 +440,85 @@ private:
 
 // --- progress bar ---------------------------------------------------------------------
 
-class TQtProgressBar : public TQtAdapter<app::IProgressBar, QProgressBar> {
+// A progress bar drawn plainly: a flat frame and the filled part in the
+// highlight colour. (The style's own bar, antialiased and striped, cost more
+// than everything else of a line of output.) It paints only when asked to
+// and, when asked, only if its filled width in pixels has changed: a command
+// steps it thousands of times for a few hundred pixels.
+class TPlainProgressBar : public QProgressBar {
+public:
+    using QProgressBar::QProgressBar;
+
+    // Takes the value without painting; the bar is marked for painting only
+    // when the value changes its filled width.
+    void SetValueUnpainted(int value) {
+        // QProgressBar paints at once from setValue when it thinks the
+        // change shows; that would paint every dirty widget of the window
+        // with it.
+        const bool disabled = testAttribute(Qt::WA_UpdatesDisabled);
+        setAttribute(Qt::WA_UpdatesDisabled, true);
+        setValue(value);
+        setAttribute(Qt::WA_UpdatesDisabled, disabled);
+        if (FilledWidth() != FPaintedWidth) {
+            update();
+        }
+    }
+    bool PaintDue() const { return FilledWidth() != FPaintedWidth; }
+    int PaintCount() const { return FPaintCount; }
+
+    int FilledWidth() const {
+        const qint64 span = qint64(maximum()) - minimum();
+        if (span <= 0) {
+            return 0;
+        }
+        const qint64 done = std::clamp<qint64>(qint64(value()) - minimum(), 0, span);
+        return static_cast<int>(done * Inner().width() / span);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override {
+        QPainter p(this);
+        p.setPen(palette().color(QPalette::Mid));
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+        const QRect inner = Inner();
+        p.fillRect(inner, palette().brush(QPalette::Base));
+        FPaintedWidth = FilledWidth();
+        p.fillRect(QRect(inner.left(), inner.top(), FPaintedWidth, inner.height()),
+                   palette().brush(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                   QPalette::Highlight));
+        ++FPaintCount;
+    }
+    void showEvent(QShowEvent* event) override {
+        FPaintedWidth = -1; // not painted since it was shown
+        QProgressBar::showEvent(event);
+    }
+
+private:
+    QRect Inner() const { return rect().adjusted(1, 1, -1, -1); }
+
+    int FPaintedWidth = -1;
+    int FPaintCount = 0;
+};
+
+class TQtProgressBar : public TQtAdapter<app::IProgressBar, TPlainProgressBar> {
 public:
     TQtProgressBar(QWidget* parent, const app::TControlDef& def)
-        : TQtAdapter(new QProgressBar(parent), def) {
+        : TQtAdapter(new TPlainProgressBar(parent), def) {
         W()->setRange(app::IProgressBar::Min, app::IProgressBar::Max);
         W()->setTextVisible(false);
-        W()->setValue(Position());
+        W()->SetValueUnpainted(Position());
+    }
+    // Paints now, but only a change the eye can see.
+    void Repaint() override {
+        if (FWidget != nullptr && W()->isVisible() && W()->PaintDue()) {
+            W()->repaint();
+        }
     }
 
 protected:
     void PositionChanged() override {
         if (FWidget != nullptr) {
-            W()->setValue(Position());
+            W()->SetValueUnpainted(Position());
         }
     }
 };

@@ -48,9 +48,15 @@ public:
     std::string Caption() const override { return Def().Caption; }
     void SetTabOrder(const std::vector<IWidget*>& order) override { FTabOrder = order; }
     const std::vector<IWidget*>& TabOrder() const { return FTabOrder; }
+    void Close() override {
+        ++FCloseCount;
+        SetVisible(false);
+    }
+    int CloseCount() const { return FCloseCount; }
 
 private:
     std::vector<IWidget*> FTabOrder;
+    int FCloseCount = 0;
 };
 
 class THeadlessGroupBox : public THeadlessWidget<IGroupBox> {

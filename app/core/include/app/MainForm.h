@@ -87,6 +87,17 @@ public:
     // Runs an event handler: an error it does not handle ends at the
     // standard error display and the window stays usable.
     static void RunEvent(const std::function<void()>& handler);
+    // True while a handler run by RunEvent has not ended (a command, a
+    // chooser, an error box).
+    static bool EventRunning() noexcept;
+
+    // Asks the window to close, as a request to end the program does. With
+    // no event handler running the window closes now (true). Otherwise the
+    // request is kept (CloseRequested) for the running command to see, and
+    // false tells the caller to ask again once the handler has ended: the
+    // window never closes under a handler's feet.
+    bool RequestClose();
+    bool CloseRequested() const noexcept { return FCloseRequested; }
 
     // One command at a time. While a command runs (Busy), every button, both
     // choosers and the file list are disabled and the user's input to the
@@ -160,6 +171,7 @@ private:
 
     std::string FDBSvrIP;
     std::string FBackupPath;
+    bool FCloseRequested = false;
 };
 
 } // namespace app

@@ -137,6 +137,9 @@ public:
     // ("\n" or "\r\n") adds one line for each part, so a text ending in a
     // line break leaves an empty line after it.
     void Append(const std::string& text) { AppendLines(SplitLines(text)); }
+    // Adds each text as Append would, all in one go: a command's output
+    // arrives in batches of thousands of lines.
+    void AppendBatch(const std::vector<std::string>& texts);
 
     static std::vector<std::string> SplitLines(const std::string& text);
 
@@ -226,6 +229,9 @@ public:
     virtual std::string Caption() const = 0;
     // Sets the focus order of the focusable controls, first to last.
     virtual void SetTabOrder(const std::vector<IWidget*>& order) = 0;
+    // Closes the window as the user's close would; once the last window is
+    // closed the front end's event loop ends.
+    virtual void Close() = 0;
 };
 
 // --- the screen around the widgets ----------------------------------------
