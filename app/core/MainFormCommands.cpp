@@ -211,9 +211,14 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
     }
 
     // The server writes a file of its own; only a complete backup takes the
-    // final name, so a failed one never replaces an earlier backup.
+    // final name, so a failed one never replaces an earlier backup. That
+    // needs a folder where this program may rename: a folder that only the
+    // server can use (on another computer, or closed to this program's
+    // user) gets the final name at once, as nothing here could rename it.
     const std::string finalName = JoinFolder(FBackupPath, BackupFileName(now));
-    const std::string workName = WorkInProgressPath(finalName);
+    std::string notChangeable;
+    const bool mayRename = platform::CanChangeFolder(FBackupPath, notChangeable);
+    const std::string workName = mayRename ? WorkInProgressPath(finalName) : finalName;
     service.BackupFile().Clear();
     service.BackupFile().Add(workName);
 
@@ -266,7 +271,7 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
 
     std::string savedAs = finalName;
     std::string renameFailure;
-    if (!platform::ReplaceFileByRename(workName, finalName)) {
+    if (workName != finalName && !platform::ReplaceFileByRename(workName, finalName)) {
         renameFailure = platform::ErrorText(errno);
         savedAs = workName;
     }

@@ -219,7 +219,11 @@ TEST(CommandAsOrdinaryUser, DISABLED_Run) {
     for (const auto& box : boxes) {
         std::cerr << "[ box ] " << box.Caption << ": " << box.Text << "\n";
     }
-    ASSERT_EQ(boxes.size(), 1u);
+    // An empty caption: the command ends without any box.
+    ASSERT_EQ(boxes.size(), *caption == '\0' ? 0u : 1u);
+    if (boxes.empty()) {
+        return;
+    }
     EXPECT_NE(boxes[0].Text.find(expect), std::string::npos) << boxes[0].Text;
     EXPECT_EQ(boxes[0].Caption, caption);
 }
@@ -324,8 +328,8 @@ TEST_F(MakeServerFaultTest, ProgramsThatCannotBeEndedStopTheCommandBeforeAnythin
 // cannot see into the server's folders (firebird:firebird 0770). The
 // restore cannot use a work name there: the server creates the new file
 // itself, never over an existing one, and a partial file is dropped through
-// the server. A backup the tool cannot rename stays under its work name,
-// and the message names both names.
+// the server. A backup into a folder the tool cannot see goes straight to
+// its final name (nothing here could rename a work file there).
 TEST_F(MakeServerFaultTest, OrdinaryUserInFoldersOnlyTheServerSees) {
     SLV_REQUIRE_SERVER();
     SLV_REQUIRE_ROOT("runs the tool as another user");
@@ -355,11 +359,10 @@ TEST_F(MakeServerFaultTest, OrdinaryUserInFoldersOnlyTheServerSees) {
         {"cut backup", [&] { PlaceCutBackup(BackupFolder, BackupName, size * 3 / 4); }, "restore",
          "에러", "복원이 완료되지 않았습니다",
          [&] { EXPECT_FALSE(fs::exists(target)) << "the partial database is dropped"; }},
-        {"backup the tool cannot rename", [] {}, "backup", "에러",
-         "SLV_Backup_240619_2217.fbk(으)로 바꾸지 못했습니다",
+        {"backup into a folder the tool cannot see", [] {}, "backup", "", "",
          [&] {
-             EXPECT_EQ(WorkFilesIn(closed).size(), 1u) << "the backup is kept";
-             EXPECT_FALSE(fs::exists(closed + "/SLV_Backup_240619_2217.fbk"));
+             EXPECT_TRUE(WorkFilesIn(closed).empty());
+             EXPECT_TRUE(fs::exists(closed + "/SLV_Backup_240619_2217.fbk"));
          }},
     };
     for (const TCase& c : cases) {
