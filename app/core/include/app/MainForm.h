@@ -4,6 +4,7 @@
 // logic runs under the Qt views and under the headless set of the tests.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -15,6 +16,8 @@
 #include "services/IB_Services.h"
 
 namespace app {
+
+class TOutputPane;
 
 // The application's title: the caption of the standard error display.
 inline constexpr const char* ApplicationTitle = "Solvane Database Maintenance";
@@ -99,6 +102,14 @@ public:
     bool RequestClose();
     bool CloseRequested() const noexcept { return FCloseRequested; }
 
+    // The user closes the window or presses Esc. With nothing running the
+    // window may close (true; Esc does nothing). During a command the window
+    // stays (false) and the command is asked to stop: it asks the user
+    // whether to stop where stopping is safe, and stops without asking when
+    // the program is to end (RequestClose).
+    bool CloseQuery();
+    void EscapePressed();
+
     // One command at a time. While a command runs (Busy), every button, both
     // choosers and the file list are disabled and the user's input to the
     // window is dropped as it arrives; when it ends, input that waited is
@@ -161,6 +172,26 @@ private:
     // Runs the handler of a user's event, unless a command is running.
     void RunUserEvent(const std::function<void()>& handler);
     void SetControlsEnabled(bool enabled);
+    // Between two steps of a command, after the window handled its events:
+    // true when the command is to stop now. A request to end the program
+    // stops it at once; the user's Esc or close asks `question` first
+    // (Yes/No).
+    bool StopWanted(const std::string& question);
+
+    // A started action's output shown in `pane` as it comes, the window
+    // handling its events between batches, at least once a second. False
+    // when the command is to stop (StopWanted with `question`): the rest of
+    // the output is then not read. `seen`, when given, sees every line.
+    using TLinesSeen = std::function<void(const std::vector<std::string>&)>;
+    bool ShowOutput(fib::TpFIBControlAndQueryService& service, TOutputPane& pane,
+                    const char* question, const TLinesSeen& seen);
+    // The rest of the output read and not shown, the window handling its
+    // events meanwhile: the action has ended once this returns.
+    void DrainOutput(fib::TpFIBControlAndQueryService& service, const TLinesSeen& seen);
+    // Stops the server's backup of the running command and closes its
+    // connection; `servicePorts`: the connection's local ports.
+    void EndBackupOnServer(fib::TpFIBBackupService& service,
+                           const std::vector<std::uint16_t>& servicePorts);
 
     // The restore routine's work; see MainFormCommands.cpp.
     struct TRestoreRun;
@@ -172,6 +203,8 @@ private:
     std::string FDBSvrIP;
     std::string FBackupPath;
     bool FCloseRequested = false;
+    // The user asked to stop the running command (Esc, or a close).
+    bool FStopAsked = false;
 };
 
 } // namespace app
