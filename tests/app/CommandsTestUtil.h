@@ -128,6 +128,69 @@ inline const TDemo& Demo(int rows = 3000) {
     return demo;
 }
 
+// The demo database with `tables` more small tables, an index each, and
+// its verbose backup, made once per test program: each table adds about 21
+// lines to a verbose backup and to its restore, so that their output comes
+// in several batches and the server is still at work after the first.
+inline const TDemo& ManyTablesDemo(int tables = 80) {
+    static TDemo demo;
+    if (demo.Database.empty()) {
+        demo.Folder = slvtest::MakeTempDir("commands-many");
+        demo.Database = demo.Folder + "/many.fdb";
+        CopyForServer(Demo().Database, demo.Database);
+        std::string script;
+        for (int i = 0; i < tables; ++i) {
+            const std::string name = "MANY_" + std::to_string(i);
+            script += "CREATE TABLE " + name +
+                      " (ID INTEGER NOT NULL, NAME VARCHAR(40), AMOUNT NUMERIC(12,2), "
+                      "CREATED DATE);\nCREATE INDEX " +
+                      name + "_ID ON " + name + " (ID);\n";
+        }
+        std::string output;
+        if (slvtest::RunIsql(demo.Database, script + "COMMIT;\n", &output) != 0) {
+            ADD_FAILURE() << "cannot add the tables:\n" << output;
+        }
+        demo.Fingerprint = slvtest::DatabaseFingerprint(demo.Database);
+        demo.Backup = demo.Folder + "/many.fbk";
+        if (slvtest::BackupDatabase(demo.Database, demo.Backup, &output) != 0) {
+            ADD_FAILURE() << "cannot back the database up:\n" << output;
+        }
+        ::chmod(demo.Backup.c_str(), 0666);
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(ManyTablesDemo().Folder, ignored);
+        });
+    }
+    return demo;
+}
+
+// The number of attachments to a database other than the server's own and
+// the caller's: programs', and those the server makes for a backup. -1 when
+// the server could not be asked.
+inline int UserAttachments(const std::string& database) {
+    std::string output;
+    if (slvtest::RunIsql(database,
+                         "SELECT 'count=' || COUNT(*) FROM MON$ATTACHMENTS WHERE "
+                         "MON$SYSTEM_FLAG = 0 AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION;\n",
+                         &output) != 0) {
+        return -1;
+    }
+    const size_t at = output.find("count=");
+    return at == std::string::npos ? -1 : std::atoi(output.c_str() + at + 6);
+}
+
+// The names in a folder that end in ".part": work files left behind.
+inline std::vector<std::string> WorkFilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        if (entry.path().extension() == ".part") {
+            names.push_back(entry.path().filename().string());
+        }
+    }
+    return names;
+}
+
 // The marker row the live databases of the tests carry.
 inline constexpr int LiveMarker = 4711;
 

@@ -14,6 +14,7 @@ slv_add_gtest(commands_server_tests
           ${CMAKE_CURRENT_LIST_DIR}/commands_restore_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/commands_server_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/commands_inuse_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/commands_cancel_test.cpp
   LIBS slv_appcore slv_testsupport)
 # The make-server tests run the stand-ins of the suite's programs.
 add_dependencies(commands_server_tests standin_solvane standin_slvserver)

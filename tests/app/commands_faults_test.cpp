@@ -33,18 +33,6 @@ bool IsRoot() {
         }                                                                                          \
     } while (0)
 
-// The names in a folder that end in ".part": work files left behind.
-std::vector<std::string> WorkFilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) {
-        if (entry.path().extension() == ".part") {
-            names.push_back(entry.path().filename().string());
-        }
-    }
-    return names;
-}
-
 uint64_t FreeBytes(const std::string& folder) {
     struct statvfs st {};
     return ::statvfs(folder.c_str(), &st) == 0 ? uint64_t(st.f_bavail) * st.f_frsize : 0;
@@ -533,25 +521,25 @@ TEST_F(MakeServerFaultTest, FailedRestorePutsTheDatabaseBackBeforeTheMessage) {
     }
 }
 
-// Fault 5: a command never starts inside another. Clicks given while
-// make-server lets the window handle its pending messages do nothing.
+// Fault 5: a command never starts inside another. Clicks given whenever
+// make-server (and its restore) lets the window handle its pending
+// messages do nothing.
 TEST_F(MakeServerFaultTest, ClicksDuringTheCommandStartNothing) {
     SLV_REQUIRE_SERVER();
     PrepareLive();
     app::TmainForm& form = Prepare();
     int clicks = 0;
     Headless.OnProcessMessages = [&] {
-        if (clicks++ == 0) {
-            form.btnChangeServer->Click();
-            form.btnBackupDB->Click();
-            form.btnRestoreDB->Click();
-        }
+        ++clicks;
+        form.btnChangeServer->Click();
+        form.btnBackupDB->Click();
+        form.btnRestoreDB->Click();
     };
 
     form.btnChangeServer->Click();
     Headless.OnProcessMessages = nullptr;
 
-    EXPECT_EQ(clicks, 2);
+    EXPECT_GE(clicks, 2);
     ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("변경완료", Database));
     EXPECT_TRUE(form.Memo1->Lines().empty()) << "no backup ran";
     EXPECT_EQ(slvtest::DatabaseFingerprint(Aside), LiveFingerprint);
