@@ -15,3 +15,20 @@ slv_add_gtest(commands_gui_fault_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/GuiTestMain.cpp
           ${CMAKE_CURRENT_LIST_DIR}/commands_faults_gui_test.cpp
   LIBS slv_qtviews slv_testsupport Qt6::Test)
+
+# The program as a user runs it, driven: a backup, then a request to end
+# the program while it runs.
+add_executable(backup_then_end_driver ${CMAKE_CURRENT_LIST_DIR}/BackupThenEndDriver.cpp)
+target_link_libraries(backup_then_end_driver PRIVATE slv_qtviews slv_warnings)
+
+# Stopping commands on the real window and in the running program.
+slv_add_gtest(commands_gui_cancel_tests
+  RESOURCE_LOCK suite_programs
+  LABELS gui integration
+  TIMEOUT 900
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/GuiTestMain.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/commands_cancel_gui_test.cpp
+  LIBS slv_qtviews slv_testsupport Qt6::Test)
+add_dependencies(commands_gui_cancel_tests backup_then_end_driver)
+target_compile_definitions(commands_gui_cancel_tests PRIVATE
+  BACKUP_THEN_END_DRIVER="$<TARGET_FILE:backup_then_end_driver>")
