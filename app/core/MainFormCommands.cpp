@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -195,59 +196,75 @@ std::vector<std::uint16_t> NewPorts(std::vector<std::uint16_t> after,
 
 // --- a started action's output ------------------------------------------------
 
-bool TmainForm::ShowOutput(fib::TpFIBControlAndQueryService& service, TOutputPane& pane,
-                           const char* question, const TLinesSeen& seen) {
+namespace {
+// How long the window waits for lines before it handles its events again.
+constexpr std::chrono::milliseconds TakeWait = TRepaintThrottle::DefaultInterval;
+} // namespace
+
+bool TmainForm::StopRequested() const noexcept {
+    return FCloseRequested || FStopAsked;
+}
+
+bool TmainForm::ShowOutput(TOutputReader& reader, TOutputPane& pane, const char* question,
+                           const TLinesSeen& seen) {
     std::vector<std::string> batch;
-    while (!service.EndOfOutput()) {
+    for (;;) {
         batch.clear();
-        service.ReadAvailableLines(batch);
+        const bool more = reader.Take(batch, TakeWait);
         if (seen) {
             seen(batch);
         }
-        // The window handles its events when the pane has just been painted
-        // (at most about 40 times a second) and when no line came for a
-        // while (the read waits at most a second).
-        if (!pane.Add(batch) && !batch.empty()) {
-            continue;
-        }
-        Events().ProcessMessages();
-        if (StopWanted(question)) {
+        pane.Add(batch);
+        if (!more) {
             pane.Flush();
-            return false;
+            return true;
+        }
+        Events().ProcessMessages();
+        if (StopRequested()) {
+            // The server waits while the user makes up their mind.
+            reader.SetPaused(true);
+            const bool stop = StopWanted(question);
+            reader.SetPaused(false);
+            if (stop) {
+                pane.Flush();
+                return false;
+            }
         }
     }
-    pane.Flush();
-    return true;
 }
 
-void TmainForm::DrainOutput(fib::TpFIBControlAndQueryService& service, const TLinesSeen& seen) {
+void TmainForm::DrainOutput(TOutputReader& reader, const TLinesSeen& seen) {
     std::vector<std::string> batch;
-    while (!service.EndOfOutput()) {
+    for (;;) {
         batch.clear();
-        service.ReadAvailableLines(batch);
+        const bool more = reader.Take(batch, TakeWait);
         if (seen) {
             seen(batch);
+        }
+        if (!more) {
+            return;
         }
         Events().ProcessMessages();
     }
 }
 
-void TmainForm::EndBackupOnServer(fib::TpFIBBackupService& service,
+void TmainForm::EndBackupOnServer(fib::TpFIBBackupService& service, TOutputReader& reader,
                                   const std::vector<std::uint16_t>& servicePorts) {
     // Closing the service connection would not stop the server's backup: it
     // goes on to its end, its attachment and transaction with it. Ending
     // that attachment stops it at once; the server then removes its file
-    // and reports the end ("connection shutdown") on the next read. Should
-    // the attachment not be found, the backup is read to its end instead,
-    // so that nothing writes the file any more once it is removed.
+    // and reports the end ("connection shutdown") to the reader. Should the
+    // attachment not be found, the backup is read to its end instead, so
+    // that nothing writes the file any more once it is removed.
     std::string reason;
     static_cast<void>(
         EndServiceAttachments(service.ServerName(), service.DatabaseName(), servicePorts, reason));
     try {
-        DrainOutput(service, nullptr);
+        DrainOutput(reader, nullptr);
     } catch (...) {
         // The server's word that the backup ended early.
     }
+    reader.Stop();
     DetachQuietly(service);
 }
 
@@ -336,10 +353,12 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
     bool cancelled = false;
     try {
         service.ServiceStart();
-        cancelled = !ShowOutput(service, pane, StopBackupText, nullptr);
+        TOutputReader reader(service);
+        cancelled = !ShowOutput(reader, pane, StopBackupText, nullptr);
         if (cancelled) {
-            EndBackupOnServer(service, servicePorts);
+            EndBackupOnServer(service, reader, servicePorts);
         } else {
+            reader.Stop();
             service.Detach();
         }
     } catch (...) {
@@ -541,8 +560,9 @@ TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
         Memo2->Append(" ");
 
         TOutputPane pane(*Memo2, *PBar2);
+        TOutputReader reader(*service);
         cancelled =
-            !ShowOutput(*service, pane, AsServer ? StopMakeServerText : StopRestoreText, look);
+            !ShowOutput(reader, pane, AsServer ? StopMakeServerText : StopRestoreText, look);
         if (cancelled) {
             // A restore goes on to its end on the server, whatever the
             // client does. Where the half-made file is this run's own work
@@ -555,12 +575,13 @@ TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
             if (!removedAtOnce) {
                 Memo2->Append(ServerFinishesRestoreLine);
                 Memo2->Repaint();
-                DrainOutput(*service, look);
+                DrainOutput(reader, look);
             }
         } else if (finished) {
             Memo2->Append("====== 복원 완료 ======");
             Memo2->Append("복원된 파일이름: " + target);
         }
+        reader.Stop();
 
         while (!removedAtOnce && service->IsRunning()) {
             PBar2->Repaint();

@@ -132,7 +132,7 @@ inline const TDemo& Demo(int rows = 3000) {
 // its verbose backup, made once per test program: each table adds about 21
 // lines to a verbose backup and to its restore, so that their output comes
 // in several batches and the server is still at work after the first.
-inline const TDemo& ManyTablesDemo(int tables = 80) {
+inline const TDemo& ManyTablesDemo(int tables = 200) {
     static TDemo demo;
     if (demo.Database.empty()) {
         demo.Folder = slvtest::MakeTempDir("commands-many");

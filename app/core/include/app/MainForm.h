@@ -18,6 +18,7 @@
 namespace app {
 
 class TOutputPane;
+class TOutputReader;
 
 // The application's title: the caption of the standard error display.
 inline constexpr const char* ApplicationTitle = "Solvane Database Maintenance";
@@ -178,20 +179,23 @@ private:
     // (Yes/No).
     bool StopWanted(const std::string& question);
 
-    // A started action's output shown in `pane` as it comes, the window
-    // handling its events between batches, at least once a second. False
-    // when the command is to stop (StopWanted with `question`): the rest of
-    // the output is then not read. `seen`, when given, sees every line.
+    // A started action's output shown in `pane` as the reader brings it,
+    // the window handling its events between batches (every few hundredths
+    // of a second). False when the command is to stop (StopWanted with
+    // `question`, the reading paused while the user is asked): the rest of
+    // the output is then not shown. `seen`, when given, sees every line.
     using TLinesSeen = std::function<void(const std::vector<std::string>&)>;
-    bool ShowOutput(fib::TpFIBControlAndQueryService& service, TOutputPane& pane,
-                    const char* question, const TLinesSeen& seen);
-    // The rest of the output read and not shown, the window handling its
+    bool ShowOutput(TOutputReader& reader, TOutputPane& pane, const char* question,
+                    const TLinesSeen& seen);
+    // The rest of the output taken and not shown, the window handling its
     // events meanwhile: the action has ended once this returns.
-    void DrainOutput(fib::TpFIBControlAndQueryService& service, const TLinesSeen& seen);
-    // Stops the server's backup of the running command and closes its
-    // connection; `servicePorts`: the connection's local ports.
-    void EndBackupOnServer(fib::TpFIBBackupService& service,
+    void DrainOutput(TOutputReader& reader, const TLinesSeen& seen);
+    // Stops the server's backup of the running command, ends the reading
+    // and closes the connection; `servicePorts`: the connection's ports.
+    void EndBackupOnServer(fib::TpFIBBackupService& service, TOutputReader& reader,
                            const std::vector<std::uint16_t>& servicePorts);
+    // The user or a request to end the program asked to stop.
+    bool StopRequested() const noexcept;
 
     // The restore routine's work; see MainFormCommands.cpp.
     struct TRestoreRun;
