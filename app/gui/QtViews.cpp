@@ -457,18 +457,28 @@ protected:
         if (FWidget == nullptr) {
             return;
         }
-        QTextCursor cursor(W()->document());
-        cursor.movePosition(QTextCursor::End);
-        cursor.beginEditBlock();
+        if (lines.empty()) {
+            return;
+        }
+        // One insertion for the whole batch, a line break before each line
+        // (the first line of an empty box goes into its one empty block):
+        // the document makes a block of each line in one go.
+        std::string text;
+        size_t size = 0;
         for (const std::string& line : lines) {
-            // The first line of an empty box goes into its one empty block.
+            size += line.size() + 1;
+        }
+        text.reserve(size);
+        for (const std::string& line : lines) {
             if (FHasLines || !W()->document()->isEmpty()) {
-                cursor.insertBlock();
+                text += '\n';
             }
-            cursor.insertText(Q(line));
+            text += line;
             FHasLines = true;
         }
-        cursor.endEditBlock();
+        QTextCursor cursor(W()->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(Q(text));
         W()->setTextCursor(cursor);
         W()->ensureCursorVisible();
     }
