@@ -1,6 +1,7 @@
 #include "bench/BenchCommon.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,9 +12,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
+#include <thread>
 
 extern char** environ;
 
@@ -205,6 +209,144 @@ double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n == 0 ? 0 : (n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
+}
+
+double Now() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+namespace {
+
+// "2024-06-19T22:17:05.1234", local time, as seconds of the system clock;
+// 0 when the text is not such a time.
+double TraceTime(const std::string& text) {
+    std::tm tm{};
+    int fraction = 0;
+    char digits[8] = {};
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%7[0-9]", &tm.tm_year, &tm.tm_mon,
+                    &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &tm.tm_sec, digits) != 7) {
+        return 0;
+    }
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    tm.tm_isdst = -1;
+    fraction = std::atoi(digits);
+    double scale = 1;
+    for (size_t i = 0; i < std::strlen(digits); ++i) {
+        scale *= 10;
+    }
+    return static_cast<double>(std::mktime(&tm)) + fraction / scale;
+}
+
+} // namespace
+
+TTransactionTrace::TTransactionTrace(const TServer& server, const std::string& fileName,
+                                     const std::string& folder)
+    : FServer(server), FLog(folder + "/trace.log") {
+    const std::string config = folder + "/trace.conf";
+    {
+        std::ofstream out(config);
+        out << "database = %[\\\\/]" << fileName << "\n{\n\tenabled = true\n"
+            << "\tlog_transactions = true\n}\n";
+    }
+    std::vector<std::string> args{"fbtracemgr",
+                                  "-se",
+                                  server.ServiceManager(),
+                                  "-user",
+                                  server.User,
+                                  "-password",
+                                  server.Password,
+                                  "-start",
+                                  "-name",
+                                  "bench-transactions",
+                                  "-config",
+                                  config};
+    std::vector<char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, FLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        std::fprintf(stderr, "cannot start fbtracemgr: %s\n", std::strerror(rc));
+        return;
+    }
+    FPid = pid;
+    // The session's number comes first in its log.
+    for (int i = 0; i < 500 && FSession == 0; ++i) {
+        std::ifstream in(FLog);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (std::sscanf(line.c_str(), "Trace session ID %d started", &FSession) == 1) {
+                break;
+            }
+        }
+        if (FSession == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    if (FSession == 0) {
+        std::fprintf(stderr, "the trace session did not start\n");
+    }
+}
+
+TTransactionTrace::~TTransactionTrace() {
+    Stop();
+}
+
+std::vector<TTransactionTrace::TSpan> TTransactionTrace::Stop() {
+    std::vector<TSpan> spans;
+    if (FPid <= 0) {
+        return spans;
+    }
+    if (FSession > 0) {
+        Run({"fbtracemgr", "-se", FServer.ServiceManager(), "-user", FServer.User, "-password",
+             FServer.Password, "-stop", "-id", std::to_string(FSession)},
+            TStderr::Discard);
+    } else {
+        kill(FPid, SIGTERM);
+    }
+    int status = 0;
+    while (waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
+    }
+    FPid = 0;
+    FSession = 0;
+    // An event is a time stamp line with its name, then the database, then
+    // the transaction ("(TRA_n, ...)").
+    std::ifstream in(FLog);
+    std::string line;
+    std::string event;
+    double at = 0;
+    std::map<std::string, double> begun;
+    while (std::getline(in, line)) {
+        const double time = TraceTime(line);
+        if (time > 0) {
+            at = time;
+            const size_t space = line.rfind(' ');
+            event = space == std::string::npos ? std::string() : line.substr(space + 1);
+            continue;
+        }
+        const size_t tra = line.find("(TRA_");
+        if (tra == std::string::npos) {
+            continue;
+        }
+        const std::string id = line.substr(tra + 1, line.find_first_of(",)", tra) - tra - 1);
+        if (event == "START_TRANSACTION") {
+            begun[id] = at;
+        } else if ((event == "COMMIT_TRANSACTION" || event == "ROLLBACK_TRANSACTION") &&
+                   begun.count(id) != 0) {
+            spans.push_back({begun[id], at});
+            begun.erase(id);
+        }
+    }
+    return spans;
 }
 
 } // namespace bench
