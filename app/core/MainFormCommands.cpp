@@ -81,8 +81,10 @@ constexpr const char* SLVServerExe = "SLVServer.exe";
 constexpr int SettleMilliseconds = 1000;
 // How long ended programs may take to go away.
 constexpr int ProgramEndMilliseconds = 5000;
-// How often a restore asks whether the server's action still runs.
-constexpr int RunningPollMilliseconds = 300;
+// How often a restore asks whether the server's action still runs once its
+// output has ended: the server is usually done at once or within a moment,
+// and each question is one short round trip.
+constexpr int RunningPollMilliseconds = 25;
 
 // Runs a clean-up step when the scope is left, unless it was run already.
 // Whatever the step raises while an error is on its way out is dropped, so
@@ -205,47 +207,37 @@ bool TmainForm::StopRequested() const noexcept {
     return FCloseRequested || FStopAsked;
 }
 
-bool TmainForm::ShowOutput(TOutputReader& reader, TOutputPane& pane, const char* question,
-                           const TLinesSeen& seen) {
+bool TmainForm::FollowOutput(TOutputReader& reader, TOutputPane* pane, const char* question,
+                             const TLinesSeen& seen) {
     std::vector<std::string> batch;
-    for (;;) {
+    bool ended = false;
+    while (!ended) {
         batch.clear();
-        const bool more = reader.Take(batch, TakeWait);
+        ended = !reader.Take(batch, TakeWait);
         if (seen) {
             seen(batch);
         }
-        pane.Add(batch);
-        if (!more) {
-            pane.Flush();
-            return true;
+        if (pane != nullptr) {
+            pane->Add(batch);
+        }
+        if (ended) {
+            break;
         }
         Events().ProcessMessages();
-        if (StopRequested()) {
+        if (question != nullptr && StopRequested()) {
             // The server waits while the user makes up their mind.
             reader.SetPaused(true);
             const bool stop = StopWanted(question);
             reader.SetPaused(false);
             if (stop) {
-                pane.Flush();
-                return false;
+                break;
             }
         }
     }
-}
-
-void TmainForm::DrainOutput(TOutputReader& reader, const TLinesSeen& seen) {
-    std::vector<std::string> batch;
-    for (;;) {
-        batch.clear();
-        const bool more = reader.Take(batch, TakeWait);
-        if (seen) {
-            seen(batch);
-        }
-        if (!more) {
-            return;
-        }
-        Events().ProcessMessages();
+    if (pane != nullptr) {
+        pane->Flush();
     }
+    return ended;
 }
 
 void TmainForm::EndBackupOnServer(fib::TpFIBBackupService& service, TOutputReader& reader,
@@ -260,7 +252,7 @@ void TmainForm::EndBackupOnServer(fib::TpFIBBackupService& service, TOutputReade
     static_cast<void>(
         EndServiceAttachments(service.ServerName(), service.DatabaseName(), servicePorts, reason));
     try {
-        DrainOutput(reader, nullptr);
+        FollowOutput(reader, nullptr, nullptr, nullptr);
     } catch (...) {
         // The server's word that the backup ended early.
     }
@@ -354,7 +346,7 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
     try {
         service.ServiceStart();
         TOutputReader reader(service);
-        cancelled = !ShowOutput(reader, pane, StopBackupText, nullptr);
+        cancelled = !FollowOutput(reader, &pane, StopBackupText, nullptr);
         if (cancelled) {
             EndBackupOnServer(service, reader, servicePorts);
         } else {
@@ -562,7 +554,7 @@ TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
         TOutputPane pane(*Memo2, *PBar2);
         TOutputReader reader(*service);
         cancelled =
-            !ShowOutput(reader, pane, AsServer ? StopMakeServerText : StopRestoreText, look);
+            !FollowOutput(reader, &pane, AsServer ? StopMakeServerText : StopRestoreText, look);
         if (cancelled) {
             // A restore goes on to its end on the server, whatever the
             // client does. Where the half-made file is this run's own work
@@ -575,7 +567,7 @@ TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
             if (!removedAtOnce) {
                 Memo2->Append(ServerFinishesRestoreLine);
                 Memo2->Repaint();
-                DrainOutput(reader, look);
+                FollowOutput(reader, nullptr, nullptr, look);
             }
         } else if (finished) {
             Memo2->Append("====== 복원 완료 ======");

@@ -4,6 +4,7 @@
 #include <ibase.h>
 
 #include <exception>
+#include <functional>
 
 #include "app/Commands.h"
 #include "client/IB_Intf.h"
@@ -91,19 +92,11 @@ private:
     isc_db_handle FHandle = 0;
 };
 
-} // namespace
-
-bool DropDatabaseThroughServer(const std::string& serverName, const std::string& path,
-                               std::string& reason) {
+// Runs `work`; false and the error's text in `reason` when it raised.
+bool Attempt(std::string& reason, const std::function<void()>& work) {
     reason.clear();
     try {
-        TServerAttachment attachment(serverName, path);
-        if (attachment.Library().isc_drop_database(fib::ThreadStatusVector(), attachment.Handle()) >
-            0) {
-            // The attachment stays after a refused drop; it is let go with
-            // the object.
-            RaiseLast(attachment.Library());
-        }
+        work();
         return true;
     } catch (const std::exception& error) {
         reason = error.what();
@@ -113,9 +106,23 @@ bool DropDatabaseThroughServer(const std::string& serverName, const std::string&
     return false;
 }
 
+} // namespace
+
+bool DropDatabaseThroughServer(const std::string& serverName, const std::string& path,
+                               std::string& reason) {
+    return Attempt(reason, [&] {
+        TServerAttachment attachment(serverName, path);
+        if (attachment.Library().isc_drop_database(fib::ThreadStatusVector(), attachment.Handle()) >
+            0) {
+            // The attachment stays after a refused drop; it is let go with
+            // the object.
+            RaiseLast(attachment.Library());
+        }
+    });
+}
+
 bool EndServiceAttachments(const std::string& serverName, const std::string& path,
                            const std::vector<std::uint16_t>& ports, std::string& reason) {
-    reason.clear();
     if (ports.empty()) {
         reason = "no connection to look for";
         return false;
@@ -128,19 +135,13 @@ bool EndServiceAttachments(const std::string& serverName, const std::string& pat
         addresses += (addresses.empty() ? "" : " OR ") +
                      std::string("MON$REMOTE_ADDRESS LIKE '%/") + std::to_string(port) + "'";
     }
-    try {
+    return Attempt(reason, [&] {
         TServerAttachment attachment(serverName, path);
         attachment.Execute("DELETE FROM MON$ATTACHMENTS WHERE MON$SYSTEM_FLAG = 0"
                            " AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION"
                            " AND MON$REMOTE_PID IS NULL AND (" +
                            addresses + ")");
-        return true;
-    } catch (const std::exception& error) {
-        reason = error.what();
-    } catch (...) {
-        reason = "unknown error";
-    }
-    return false;
+    });
 }
 
 } // namespace app

@@ -194,10 +194,11 @@ inline std::vector<std::string> WorkFilesIn(const std::string& folder) {
 // The marker row the live databases of the tests carry.
 inline constexpr int LiveMarker = 4711;
 
-// A copy of the demo database at `path` with a table LIVE_MARK holding one
-// marker row, so that it can be told from any restore of the demo backup.
-inline void MakeMarkedDatabase(const std::string& path) {
-    CopyForServer(Demo().Database, path);
+// A copy of the demo database (or of `from`) at `path` with a table
+// LIVE_MARK holding one marker row, so that it can be told from any restore
+// of the demo backup.
+inline void MakeMarkedDatabase(const std::string& path, const std::string& from = {}) {
+    CopyForServer(from.empty() ? Demo().Database : from, path);
     std::string output;
     ASSERT_EQ(slvtest::RunIsql(path,
                                "CREATE TABLE LIVE_MARK (N INTEGER);\nCOMMIT;\n"

@@ -18,15 +18,7 @@ protected:
     // A live database whose backup and restore print enough to come in
     // several batches.
     void MakeBigLiveDatabase() {
-        CopyForServer(ManyTablesDemo().Database, Database);
-        std::string output;
-        ASSERT_EQ(slvtest::RunIsql(Database,
-                                   "CREATE TABLE LIVE_MARK (N INTEGER);\nCOMMIT;\n"
-                                   "INSERT INTO LIVE_MARK VALUES (" +
-                                       std::to_string(LiveMarker) + ");\nCOMMIT;\n",
-                                   &output),
-                  0)
-            << output;
+        ASSERT_NO_FATAL_FAILURE(MakeMarkedDatabase(Database, ManyTablesDemo().Database));
     }
 
     // Each question to stop, as shown.

@@ -179,17 +179,15 @@ private:
     // (Yes/No).
     bool StopWanted(const std::string& question);
 
-    // A started action's output shown in `pane` as the reader brings it,
-    // the window handling its events between batches (every few hundredths
-    // of a second). False when the command is to stop (StopWanted with
-    // `question`, the reading paused while the user is asked): the rest of
-    // the output is then not shown. `seen`, when given, sees every line.
+    // Follows a started action's output as the reader brings it, the window
+    // handling its events between batches (every few hundredths of a
+    // second): shown in `pane` (when given), every line seen by `seen`
+    // (when given). With a `question`, the user may stop it (StopWanted;
+    // the reading paused while the user is asked). True once the output
+    // has ended; false when the command is to stop, the rest not followed.
     using TLinesSeen = std::function<void(const std::vector<std::string>&)>;
-    bool ShowOutput(TOutputReader& reader, TOutputPane& pane, const char* question,
-                    const TLinesSeen& seen);
-    // The rest of the output taken and not shown, the window handling its
-    // events meanwhile: the action has ended once this returns.
-    void DrainOutput(TOutputReader& reader, const TLinesSeen& seen);
+    bool FollowOutput(TOutputReader& reader, TOutputPane* pane, const char* question,
+                      const TLinesSeen& seen);
     // Stops the server's backup of the running command, ends the reading
     // and closes the connection; `servicePorts`: the connection's ports.
     void EndBackupOnServer(fib::TpFIBBackupService& service, TOutputReader& reader,
