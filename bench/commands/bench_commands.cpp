@@ -293,6 +293,9 @@ int main(int argc, char** argv) {
     }
 
     std::map<std::string, std::vector<double>> inRepaint;
+    // The processor time the window's process spent on each command (its
+    // window and its reader).
+    std::map<std::string, std::vector<double>> processor;
     // Clicks one of the window's commands and times it; checks that it ended
     // with `doneLine` in its output and no message box. Returns the seconds
     // and the number of output lines.
@@ -301,9 +304,11 @@ int main(int argc, char** argv) {
         repaints.Real = realRepaints;
         repaints.Count = 0;
         repaints.Seconds = 0;
+        const double cpu = bench::ProcessorSeconds();
         const double s = bench::Seconds([&] { button.Click(); });
         if (realRepaints) {
             inRepaint[name].push_back(repaints.Seconds);
+            processor[name].push_back(bench::ProcessorSeconds() - cpu);
         }
         const auto lines = memo.Lines();
         Check(boxes.empty() && Contains(lines, doneLine), std::string("the window's ") + name);
@@ -469,6 +474,8 @@ int main(int argc, char** argv) {
                     }()
                         .c_str());
     }
+    std::printf("window's processor time per command (median): backup %.3f s, restore %.3f s\n",
+                bench::Median(processor["backup"]), bench::Median(processor["restore"]));
     std::printf("window memory: idle %.1f MB, peak during its first backup of %.0f lines %.1f MB "
                 "(+%.1f MB)\n",
                 idleKiB / 1024.0, backupLines, backupPeakKiB / 1024.0,

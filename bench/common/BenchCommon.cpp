@@ -23,7 +23,12 @@ extern char** environ;
 
 namespace bench {
 
-int Run(const std::vector<std::string>& args, TStderr errors) {
+namespace {
+
+// Starts a program with its input from /dev/null, its output into `output`
+// (a file, made anew) and its error output kept or thrown away; its process
+// id, 0 when it cannot be started.
+pid_t Start(const std::vector<std::string>& args, const char* output, TStderr errors) {
     std::vector<char*> argv;
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -32,7 +37,7 @@ int Run(const std::vector<std::string>& args, TStderr errors) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (errors == TStderr::Discard) {
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     }
@@ -41,12 +46,25 @@ int Run(const std::vector<std::string>& args, TStderr errors) {
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(rc));
-        return -1;
+        return 0;
     }
+    return pid;
+}
+
+// Waits for a started program; its exit code, -1 when it did not exit
+// normally.
+int Wait(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+int Run(const std::vector<std::string>& args, TStderr errors) {
+    const pid_t pid = Start(args, "/dev/null", errors);
+    return pid == 0 ? -1 : Wait(pid);
 }
 
 namespace {
@@ -211,6 +229,12 @@ double Median(std::vector<double> v) {
     return n == 0 ? 0 : (n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
 }
 
+double ProcessorSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 double Now() {
     using namespace std::chrono;
     return duration<double>(system_clock::now().time_since_epoch()).count();
@@ -250,32 +274,11 @@ TTransactionTrace::TTransactionTrace(const TServer& server, const std::string& f
         out << "database = %[\\\\/]" << fileName << "\n{\n\tenabled = true\n"
             << "\tlog_transactions = true\n}\n";
     }
-    std::vector<std::string> args{"fbtracemgr",
-                                  "-se",
-                                  server.ServiceManager(),
-                                  "-user",
-                                  server.User,
-                                  "-password",
-                                  server.Password,
-                                  "-start",
-                                  "-name",
-                                  "bench-transactions",
-                                  "-config",
-                                  config};
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, FLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        std::fprintf(stderr, "cannot start fbtracemgr: %s\n", std::strerror(rc));
+    const pid_t pid =
+        Start({"fbtracemgr", "-se", server.ServiceManager(), "-user", server.User, "-password",
+               server.Password, "-start", "-name", "bench-transactions", "-config", config},
+              FLog.c_str(), TStderr::Keep);
+    if (pid == 0) {
         return;
     }
     FPid = pid;
@@ -313,9 +316,7 @@ std::vector<TTransactionTrace::TSpan> TTransactionTrace::Stop() {
     } else {
         kill(FPid, SIGTERM);
     }
-    int status = 0;
-    while (waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
-    }
+    Wait(FPid);
     FPid = 0;
     FSession = 0;
     // An event is a time stamp line with its name, then the database, then

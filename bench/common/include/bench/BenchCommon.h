@@ -82,6 +82,9 @@ private:
 
 // Now, in seconds of the system clock (as TTransactionTrace's spans).
 double Now();
+// The processor time this process has used so far (all its threads, user
+// and system), in seconds.
+double ProcessorSeconds();
 
 // This process's resident memory now and at its peak, in KiB (0 when
 // unknown), and starting the peak afresh from now.
