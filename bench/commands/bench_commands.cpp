@@ -1,9 +1,11 @@
 // Times the window's backup and restore commands, clicked on the real Qt
 // window, against gbak and fbsvcmgr doing the same through the server's
-// service manager with the same options. Runs alternate in one process run;
-// prints medians, what the window's repaints cost per output line (the same
-// command once with real repaints and once with repaints that do nothing),
-// the window's peak memory during a backup against its idle memory, and
+// service manager with the same options. Runs alternate in one process run,
+// each starting with the next contender; prints medians, what the window's
+// repaints cost per output line (the same command once with real repaints
+// and once with repaints that do nothing), how long each backup's
+// transaction stayed open on the server (its trace), the window's processor
+// time and its peak memory during a backup against its idle memory, and
 // last the ratios of the window to the fastest peer of the same run.
 //
 //   bench_commands [--rows N] [--tables N] [--runs N] [--dir FOLDER] [--keep]
@@ -369,7 +371,7 @@ int main(int argc, char** argv) {
 
     // The server's record of the backups' transactions: how long each one
     // held its transaction open on the database.
-    bench::TTransactionTrace trace(kServer, fs::path(db).filename().string(), dir);
+    bench::TTransactionTrace trace(kServer, db, dir);
     // When each backup ran, by who, in seconds of the system clock.
     std::vector<std::pair<std::string, bench::TTransactionTrace::TSpan>> backupRuns;
     const auto traced = [&](const std::string& who, const std::function<void()>& work) {
@@ -381,47 +383,72 @@ int main(int argc, char** argv) {
     std::map<std::string, std::vector<double>> times;
     double backupLines = 0;
     double restoreLines = 0;
+    // The contenders of each work, run one after the other; each run starts
+    // with the next one, so that none always follows the same work (the
+    // server still writing out the previous one's files, say).
+    using TSteps = std::vector<std::function<void()>>;
+    const TSteps backups = {
+        [&] {
+            traced("window", [&] {
+                auto [b, bl] = backup(true);
+                times["backup window"].push_back(b);
+                backupLines = bl;
+            });
+        },
+        [&] {
+            traced("gbak -se", [&] {
+                times["backup gbak"].push_back(bench::Seconds([&] {
+                    Check(Run(bench::GbakBackupArgs(kServer, db, backupFolder + "/gbak.fbk",
+                                                    true)) == 0,
+                          "gbak backup");
+                }));
+            });
+            RemoveBackups(backupFolder, source);
+        },
+        [&] {
+            traced("fbsvcmgr", [&] {
+                times["backup fbsvcmgr"].push_back(bench::Seconds([&] {
+                    Check(Run(bench::FbsvcmgrBackupArgs(kServer, db,
+                                                        backupFolder + "/fbsvcmgr.fbk")) == 0,
+                          "fbsvcmgr backup");
+                }));
+            });
+            RemoveBackups(backupFolder, source);
+        },
+        [&] { times["backup window, no repaints"].push_back(backup(false).first); },
+    };
+    const TSteps restores = {
+        [&] {
+            auto [r, rl] = restore(true);
+            times["restore window"].push_back(r);
+            restoreLines = rl;
+        },
+        [&] {
+            fs::remove(gbakTarget);
+            times["restore gbak"].push_back(bench::Seconds([&] {
+                Check(Run(bench::GbakRestoreArgs(kServer, backupFolder + "/" + source, gbakTarget,
+                                                 true)) == 0,
+                      "gbak restore");
+            }));
+        },
+        [&] {
+            fs::remove(fbsvcmgrTarget);
+            times["restore fbsvcmgr"].push_back(bench::Seconds([&] {
+                Check(Run(bench::FbsvcmgrRestoreArgs(kServer, backupFolder + "/" + source,
+                                                     fbsvcmgrTarget)) == 0,
+                      "fbsvcmgr restore");
+            }));
+        },
+        [&] { times["restore window, no repaints"].push_back(restore(false).first); },
+    };
     for (int run = 1; run <= runs; ++run) {
         std::printf("run %d of %d\n", run, runs);
         std::fflush(stdout);
-        traced("window", [&] {
-            auto [b, bl] = backup(true);
-            times["backup window"].push_back(b);
-            backupLines = bl;
-        });
-        traced("gbak -se", [&] {
-            times["backup gbak"].push_back(bench::Seconds([&] {
-                Check(Run(bench::GbakBackupArgs(kServer, db, backupFolder + "/gbak.fbk", true)) ==
-                          0,
-                      "gbak backup");
-            }));
-        });
-        traced("fbsvcmgr", [&] {
-            times["backup fbsvcmgr"].push_back(bench::Seconds([&] {
-                Check(Run(bench::FbsvcmgrBackupArgs(kServer, db, backupFolder + "/fbsvcmgr.fbk")) ==
-                          0,
-                      "fbsvcmgr backup");
-            }));
-        });
-        RemoveBackups(backupFolder, source);
-        times["backup window, no repaints"].push_back(backup(false).first);
-
-        auto [r, rl] = restore(true);
-        times["restore window"].push_back(r);
-        restoreLines = rl;
-        fs::remove(gbakTarget);
-        times["restore gbak"].push_back(bench::Seconds([&] {
-            Check(Run(bench::GbakRestoreArgs(kServer, backupFolder + "/" + source, gbakTarget,
-                                             true)) == 0,
-                  "gbak restore");
-        }));
-        fs::remove(fbsvcmgrTarget);
-        times["restore fbsvcmgr"].push_back(bench::Seconds([&] {
-            Check(Run(bench::FbsvcmgrRestoreArgs(kServer, backupFolder + "/" + source,
-                                                 fbsvcmgrTarget)) == 0,
-                  "fbsvcmgr restore");
-        }));
-        times["restore window, no repaints"].push_back(restore(false).first);
+        for (const TSteps* steps : {&backups, &restores}) {
+            for (size_t i = 0; i < steps->size(); ++i) {
+                (*steps)[(i + static_cast<size_t>(run - 1)) % steps->size()]();
+            }
+        }
         for (const auto& [name, list] : times) {
             std::printf("  %-28s %8.3f s\n", name.c_str(), list.back());
         }
@@ -430,11 +457,16 @@ int main(int argc, char** argv) {
 
     // Each backup's transaction: the longest one that began while it ran.
     std::map<std::string, std::vector<double>> held;
-    for (const auto& span : trace.Stop()) {
-        for (const auto& [who, run] : backupRuns) {
+    const std::vector<bench::TTransactionTrace::TSpan> spans = trace.Stop();
+    for (const auto& [who, run] : backupRuns) {
+        double longest = 0;
+        for (const auto& span : spans) {
             if (span.Start >= run.Start && span.Start <= run.End) {
-                held[who].push_back(span.End - span.Start);
+                longest = std::max(longest, span.End - span.Start);
             }
+        }
+        if (longest > 0) {
+            held[who].push_back(longest);
         }
     }
 

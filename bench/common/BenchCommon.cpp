@@ -265,13 +265,32 @@ double TraceTime(const std::string& text) {
 
 } // namespace
 
-TTransactionTrace::TTransactionTrace(const TServer& server, const std::string& fileName,
+namespace {
+// The sessions still running: a benchmark that gives up calls exit(), and
+// a session must not outlive it on the server.
+std::vector<TTransactionTrace*>& RunningTraces() {
+    static std::vector<TTransactionTrace*> traces;
+    return traces;
+}
+} // namespace
+
+TTransactionTrace::TTransactionTrace(const TServer& server, const std::string& database,
                                      const std::string& folder)
     : FServer(server), FLog(folder + "/trace.log") {
     const std::string config = folder + "/trace.conf";
     {
         std::ofstream out(config);
-        out << "database = %[\\\\/]" << fileName << "\n{\n\tenabled = true\n"
+        // The name as a pattern of the server's: every character that means
+        // something there is put between brackets.
+        std::string pattern;
+        for (const char c : database) {
+            if (std::strchr("%_[]()|*+?{}^-\\", c) != nullptr) {
+                pattern += std::string("[") + c + "]";
+            } else {
+                pattern += c;
+            }
+        }
+        out << "database = " << pattern << "\n{\n\tenabled = true\n"
             << "\tlog_transactions = true\n}\n";
     }
     const pid_t pid =
@@ -282,6 +301,15 @@ TTransactionTrace::TTransactionTrace(const TServer& server, const std::string& f
         return;
     }
     FPid = pid;
+    static const bool stopAtExit = [] {
+        return std::atexit([] {
+                   for (TTransactionTrace* trace : std::vector(RunningTraces())) {
+                       trace->Stop();
+                   }
+               }) == 0;
+    }();
+    static_cast<void>(stopAtExit);
+    RunningTraces().push_back(this);
     // The session's number comes first in its log.
     for (int i = 0; i < 500 && FSession == 0; ++i) {
         std::ifstream in(FLog);
@@ -309,6 +337,7 @@ std::vector<TTransactionTrace::TSpan> TTransactionTrace::Stop() {
     if (FPid <= 0) {
         return spans;
     }
+    std::erase(RunningTraces(), this);
     if (FSession > 0) {
         Run({"fbtracemgr", "-se", FServer.ServiceManager(), "-user", FServer.User, "-password",
              FServer.Password, "-stop", "-id", std::to_string(FSession)},

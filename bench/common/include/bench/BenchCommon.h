@@ -53,7 +53,8 @@ std::vector<std::string> FbsvcmgrRestoreArgs(const TServer& server, const std::s
 
 // The server's own record of when the transactions on one database began
 // and ended: a trace session (fbtracemgr) on the server, filtered to the
-// database whose file name is `fileName`, its log kept in `folder`.
+// database at the path `database` (as the server names it), its log kept in
+// `folder`.
 class TTransactionTrace {
 public:
     // One transaction, begin and end in seconds of the system clock.
@@ -62,7 +63,7 @@ public:
         double End = 0;
     };
 
-    TTransactionTrace(const TServer& server, const std::string& fileName,
+    TTransactionTrace(const TServer& server, const std::string& database,
                       const std::string& folder);
     ~TTransactionTrace();
     TTransactionTrace(const TTransactionTrace&) = delete;
