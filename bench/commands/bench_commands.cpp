@@ -493,18 +493,17 @@ int main(int argc, char** argv) {
         std::printf("backup transaction on the server: not traced\n");
     } else {
         std::printf("backup transaction on the server (median): window %.3f s, gbak -se %.3f s, "
-                    "fbsvcmgr %.3f s; window/fbsvcmgr %.3f (window runs: %s)\n",
+                    "fbsvcmgr %.3f s; window/fbsvcmgr %.3f\n",
                     bench::Median(held["window"]), bench::Median(held["gbak -se"]),
                     bench::Median(held["fbsvcmgr"]),
-                    bench::Median(held["window"]) / bench::Median(held["fbsvcmgr"]),
-                    [&] {
-                        std::string all;
-                        for (const double s : held["window"]) {
-                            all += (all.empty() ? "" : " ") + std::to_string(s).substr(0, 5);
-                        }
-                        return all;
-                    }()
-                        .c_str());
+                    bench::Median(held["window"]) / bench::Median(held["fbsvcmgr"]));
+        for (const char* who : {"window", "fbsvcmgr"}) {
+            std::printf("  %s, each run:", who);
+            for (const double seconds : held[who]) {
+                std::printf(" %.3f", seconds);
+            }
+            std::printf("\n");
+        }
     }
     std::printf("window's processor time per command (median): backup %.3f s, restore %.3f s\n",
                 bench::Median(processor["backup"]), bench::Median(processor["restore"]));
