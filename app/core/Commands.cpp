@@ -2,6 +2,9 @@
 #include "app/Commands.h"
 
 #include <cstdio>
+#include <string_view>
+
+#include "rtl/Rtl.h"
 
 namespace app {
 
@@ -31,19 +34,25 @@ std::string JoinFolder(const std::string& folder, const std::string& fileName) {
     if (folder.empty()) {
         return fileName;
     }
+#if defined(_WIN32)
+    // A folder that ends in a separator (or is a drive, "D:") takes the name
+    // right behind it, whichever separator the user wrote.
+    if (std::string_view(rtl::PathDelimiters).find(folder.back()) != std::string_view::npos) {
+        return folder + fileName;
+    }
+    return folder + rtl::PathDelimiter + fileName;
+#else
     size_t end = folder.size();
     while (end > 0 && folder[end - 1] == '/') {
         --end;
     }
     return folder.substr(0, end) + "/" + fileName;
+#endif
 }
 
 std::string RestoreTargetPath(const std::string& databasePath) {
-    const size_t slash = databasePath.find_last_of('/');
-    const std::string folder =
-        slash == std::string::npos ? std::string() : databasePath.substr(0, slash + 1);
-    const std::string name =
-        slash == std::string::npos ? databasePath : databasePath.substr(slash + 1);
+    const std::string folder = rtl::ExtractFilePath(databasePath);
+    const std::string name = rtl::ExtractFileName(databasePath);
     return folder + DropLastBytes(name, 4) + "복원.fdb";
 }
 

@@ -78,6 +78,51 @@ std::vector<std::string> SplitMasks(const std::string& masks) {
     return result;
 }
 
+#if defined(_WIN32)
+// An absolute form of `folder` ("D:\..." or "\\server\share\...") without "."
+// and ".." components, doubled separators or a trailing "\" (a root keeps
+// its "\"). "/" counts as "\".
+std::string FullFolderName(const std::string& folder) {
+    std::string path = folder;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    const bool unc = path.rfind("\\\\", 0) == 0;
+    const bool drive = path.size() >= 3 && path[1] == ':' && path[2] == '\\';
+    if (!unc && !drive) {
+        const std::string current = platform::CurrentFolder();
+        // "\x" is x on the current drive; anything else is relative.
+        path =
+            !path.empty() && path[0] == '\\' ? current.substr(0, 2) + path : current + "\\" + path;
+    }
+    size_t rootEnd = 2; // "D:"
+    if (path.rfind("\\\\", 0) == 0) {
+        const size_t server = path.find('\\', 2);
+        rootEnd = server == std::string::npos ? path.size() : path.find('\\', server + 1);
+        rootEnd = rootEnd == std::string::npos ? path.size() : rootEnd;
+    }
+    const std::string root = path.substr(0, rootEnd);
+    std::vector<std::string_view> parts;
+    std::string_view rest = std::string_view(path).substr(rootEnd);
+    while (!rest.empty()) {
+        const size_t slash = rest.find('\\');
+        const std::string_view part = rest.substr(0, slash);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        if (slash == std::string_view::npos)
+            break;
+        rest.remove_prefix(slash + 1);
+    }
+    std::string result = root;
+    for (const auto part : parts) {
+        result += '\\';
+        result += part;
+    }
+    return parts.empty() ? result + "\\" : result;
+}
+#else
 // An absolute form of `folder` without "." and ".." components, doubled
 // separators or a trailing "/" (the root stays "/").
 std::string FullFolderName(const std::string& folder) {
@@ -106,6 +151,7 @@ std::string FullFolderName(const std::string& folder) {
     }
     return result.empty() ? std::string("/") : result;
 }
+#endif
 
 } // namespace
 

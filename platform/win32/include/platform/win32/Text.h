@@ -1,0 +1,18 @@
+// The text of the layers above is UTF-8; the Windows W functions take
+// UTF-16. These two convert at that edge (an invalid UTF-8 sequence becomes
+// U+FFFD, never a cut text).
+#pragma once
+
+#include <string>
+
+namespace platform::win32 {
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& utf16);
+std::string Narrow(const wchar_t* utf16, std::size_t length);
+
+// The system's text for a Windows error code, without the trailing line
+// break, in UTF-8.
+std::string ErrorText(unsigned long code);
+
+} // namespace platform::win32
