@@ -6,6 +6,8 @@
 #include "platform/PrivateProfile.h"
 
 #include <windows.h>
+// windows.h names an old call WriteProfileString; the seam's own is meant.
+#undef WriteProfileString
 
 #include <vector>
 
