@@ -49,6 +49,7 @@ SharedMemoryBlock::SharedMemoryBlock(std::string name, void* data, size_t size)
 
 SharedMemoryBlock::~SharedMemoryBlock() {
     UnmapViewOfFile(FData);
+    CloseHandle(FHandle);
 }
 
 std::unique_ptr<SharedMemoryBlock> SharedMemoryBlock::Create(const std::string& name, size_t size,
@@ -60,12 +61,12 @@ std::unique_ptr<SharedMemoryBlock> SharedMemoryBlock::Create(const std::string& 
     }
     const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     void* data = MapBlock(mapping, size, name);
-    // The view keeps the mapping alive; the handle is not needed any more.
-    CloseHandle(mapping);
     if (alreadyExisted != nullptr) {
         *alreadyExisted = existed;
     }
-    return std::unique_ptr<SharedMemoryBlock>(new SharedMemoryBlock(name, data, size));
+    std::unique_ptr<SharedMemoryBlock> block(new SharedMemoryBlock(name, data, size));
+    block->FHandle = mapping;
+    return block;
 }
 
 std::unique_ptr<SharedMemoryBlock> SharedMemoryBlock::Open(const std::string& name, size_t size) {
@@ -74,8 +75,9 @@ std::unique_ptr<SharedMemoryBlock> SharedMemoryBlock::Open(const std::string& na
         Fail("cannot open shared memory", name);
     }
     void* data = MapBlock(mapping, size, name);
-    CloseHandle(mapping);
-    return std::unique_ptr<SharedMemoryBlock>(new SharedMemoryBlock(name, data, size));
+    std::unique_ptr<SharedMemoryBlock> block(new SharedMemoryBlock(name, data, size));
+    block->FHandle = mapping;
+    return block;
 }
 
 // ---------------------------------------------------------------------------

@@ -30,6 +30,36 @@ std::string Narrow(const std::wstring& utf16) {
     return Narrow(utf16.data(), utf16.size());
 }
 
+std::optional<std::string> ToAnsiCodePage(const std::string& utf8) {
+    const std::wstring wide = Widen(utf8);
+    if (wide.empty()) {
+        return std::string();
+    }
+    const int size = static_cast<int>(wide.size());
+    BOOL lost = FALSE;
+    const int needed = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr,
+                                           0, nullptr, &lost);
+    std::string result(static_cast<std::size_t>(needed), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, result.data(), needed,
+                        nullptr, &lost);
+    if (lost || needed == 0) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+std::string FromSystemText(const std::string& bytes) {
+    if (bytes.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                             static_cast<int>(bytes.size()), nullptr, 0) > 0) {
+        return bytes;
+    }
+    const int size = static_cast<int>(bytes.size());
+    const int needed = MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, wide.data(), needed);
+    return Narrow(wide);
+}
+
 std::string ErrorText(unsigned long code) {
     wchar_t* buffer = nullptr;
     const DWORD length = FormatMessageW(

@@ -15,6 +15,11 @@
 // that code; the text does not name the symbol.
 #pragma once
 
+// windows.h defines FreeModule as a macro for an old call of the same name.
+#if defined(_WIN32) && defined(FreeModule)
+#undef FreeModule
+#endif
+
 #include <string>
 
 namespace platform {

@@ -16,6 +16,11 @@
 // interrupted write never leaves a damaged file behind.
 #pragma once
 
+// windows.h defines WriteProfileString as a macro for an old call of the same name.
+#if defined(_WIN32) && defined(WriteProfileString)
+#undef WriteProfileString
+#endif
+
 #include <cstddef>
 #include <optional>
 #include <string>

@@ -3,6 +3,7 @@
 // U+FFFD, never a cut text).
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace platform::win32 {
@@ -10,6 +11,13 @@ namespace platform::win32 {
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& utf16);
 std::string Narrow(const wchar_t* utf16, std::size_t length);
+
+// UTF-8 text in the ANSI code page (CP949 on a Korean Windows); nullopt
+// when a character has no exact form there.
+std::optional<std::string> ToAnsiCodePage(const std::string& utf8);
+// Text that a Windows library hands back: kept when it is valid UTF-8 (plain
+// ASCII is), else read in the ANSI code page.
+std::string FromSystemText(const std::string& bytes);
 
 // The system's text for a Windows error code, without the trailing line
 // break, in UTF-8.
