@@ -3,13 +3,15 @@
 # under Wine against the real Firebird server (through a test-only gds32.dll
 # that hands every call to the Linux client library).
 #
-#   bash scripts/windows.sh test [--no-setup] [-L LABEL]
+#   bash scripts/windows.sh test [CTEST OPTIONS...]
 #                              builds build-win64/ (x86_64) and build-win32/
 #                              (i686), runs the x86_64 tests and the i686
 #                              tests that need no server under Wine, builds
 #                              the installer and checks a silent install
 #   bash scripts/windows.sh build [x86_64|i686]    only build
 #   bash scripts/windows.sh installer              builds the installer
+#   bash scripts/windows.sh check-installer        installs it silently under
+#                              Wine and checks the installed files
 #   bash scripts/windows.sh run PROGRAM [ARGS...]  runs a Windows program in
 #                              the builds' Wine prefix (the test emulator)
 #   bash scripts/windows.sh boot | stop            starts / ends the prefix's
@@ -209,6 +211,6 @@ case $cmd in
         slv_wine_stop
         exit $rc
         ;;
-    -h | --help | "") sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//' ;;
+    -h | --help | "") sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//' ;;
     *) slv_die "unknown command $cmd (see --help)" ;;
 esac

@@ -5,7 +5,9 @@
 // set, the counterpart of the read-only attribute; clearing that state adds
 // the owner's write bit and keeps the other bits. "Plain files" are regular
 // files (a link counts as what it points to) whose names do not start with
-// "." (hidden); there are no system files.
+// "." (hidden); there are no system files. On Windows "read-only" is the
+// read-only attribute, and files with the hidden or system attribute are not
+// plain; paths use backslashes (ExecutableFolder ends in one).
 #pragma once
 
 #include <string>

@@ -1,5 +1,10 @@
 // Private-profile (INI) files: read one key's value, store one key's value.
 //
+// On Windows both are the system's own private-profile functions, so that
+// the suite's programs read exactly what the tool writes; the file keeps the
+// ANSI code page (CP949 on a Korean Windows), and the rules below about
+// layout and atomic replacement are the POSIX implementation's.
+//
 // Layout understood: "[Section]" header lines, "Key=Value" lines, ";" comment
 // lines and blank lines. Section and key names are found regardless of the
 // case of their ASCII letters; blanks and tabs around names and values do not

@@ -6,7 +6,8 @@
 // the link cannot be read (another user's process) the file-name part of the
 // first command-line element is used, then the kernel's short command name.
 // Processes that have already ended but not been reaped yet (zombies) are not
-// running any more and are left out.
+// running any more and are left out. On Windows the list is the Toolhelp
+// snapshot's and ending a process is TerminateProcess with exit code 0.
 #pragma once
 
 #include <cstdint>
