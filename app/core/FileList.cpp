@@ -78,6 +78,32 @@ std::vector<std::string> SplitMasks(const std::string& masks) {
     return result;
 }
 
+// `root` followed by the components of `rest` (separated by `separator`)
+// without "." and ".." components or doubled separators; the root alone
+// when none is left.
+std::string JoinNormalized(const std::string& root, std::string_view rest, char separator) {
+    std::vector<std::string_view> parts;
+    while (!rest.empty()) {
+        const size_t slash = rest.find(separator);
+        const std::string_view part = rest.substr(0, slash);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        if (slash == std::string_view::npos)
+            break;
+        rest.remove_prefix(slash + 1);
+    }
+    std::string result = root;
+    for (const auto part : parts) {
+        result += separator;
+        result += part;
+    }
+    return parts.empty() ? root + separator : result;
+}
+
 #if defined(_WIN32)
 // An absolute form of `folder` ("D:\..." or "\\server\share\...") without "."
 // and ".." components, doubled separators or a trailing "\" (a root keeps
@@ -93,34 +119,13 @@ std::string FullFolderName(const std::string& folder) {
         path =
             !path.empty() && path[0] == '\\' ? current.substr(0, 2) + path : current + "\\" + path;
     }
-    size_t rootEnd = 2; // "D:"
-    if (path.rfind("\\\\", 0) == 0) {
+    size_t rootEnd = 2;               // "D:"
+    if (path.rfind("\\\\", 0) == 0) { // "\\server\share", maybe the current folder's
         const size_t server = path.find('\\', 2);
         rootEnd = server == std::string::npos ? path.size() : path.find('\\', server + 1);
         rootEnd = rootEnd == std::string::npos ? path.size() : rootEnd;
     }
-    const std::string root = path.substr(0, rootEnd);
-    std::vector<std::string_view> parts;
-    std::string_view rest = std::string_view(path).substr(rootEnd);
-    while (!rest.empty()) {
-        const size_t slash = rest.find('\\');
-        const std::string_view part = rest.substr(0, slash);
-        if (part == "..") {
-            if (!parts.empty())
-                parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        if (slash == std::string_view::npos)
-            break;
-        rest.remove_prefix(slash + 1);
-    }
-    std::string result = root;
-    for (const auto part : parts) {
-        result += '\\';
-        result += part;
-    }
-    return parts.empty() ? result + "\\" : result;
+    return JoinNormalized(path.substr(0, rootEnd), std::string_view(path).substr(rootEnd), '\\');
 }
 #else
 // An absolute form of `folder` without "." and ".." components, doubled
@@ -129,27 +134,7 @@ std::string FullFolderName(const std::string& folder) {
     std::string path = folder;
     if (path.empty() || path[0] != '/')
         path = platform::CurrentFolder() + "/" + path;
-    std::vector<std::string_view> parts;
-    std::string_view rest(path);
-    while (!rest.empty()) {
-        const size_t slash = rest.find('/');
-        const std::string_view part = rest.substr(0, slash);
-        if (part == "..") {
-            if (!parts.empty())
-                parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        if (slash == std::string_view::npos)
-            break;
-        rest.remove_prefix(slash + 1);
-    }
-    std::string result;
-    for (const auto part : parts) {
-        result += '/';
-        result += part;
-    }
-    return result.empty() ? std::string("/") : result;
+    return JoinNormalized("", path, '/');
 }
 #endif
 

@@ -676,13 +676,7 @@ TWin32Host::~TWin32Host() {
 }
 
 app::TFormHost TWin32Host::Host() {
-    app::TFormHost host;
-    host.Widgets = this;
-    host.Choosers = this;
-    host.Screen = this;
-    host.Events = this;
-    host.Clock = this;
-    return host;
+    return app::FormHostOf(*this);
 }
 
 HWND TWin32Host::WindowOf(app::IWidget* widget) {

@@ -24,6 +24,14 @@ std::wstring SystemName(const std::string& name) {
     return win32::Widen(NamedObjectSystemName(name));
 }
 
+// The handle a create or open call gave, or the failure of that call.
+HANDLE Checked(HANDLE handle, const std::string& what, const std::string& name) {
+    if (handle == nullptr) {
+        Fail(what, name);
+    }
+    return handle;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -54,11 +62,11 @@ SharedMemoryBlock::~SharedMemoryBlock() {
 
 std::unique_ptr<SharedMemoryBlock> SharedMemoryBlock::Create(const std::string& name, size_t size,
                                                              bool* alreadyExisted) {
-    const HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                              static_cast<DWORD>(size), SystemName(name).c_str());
-    if (mapping == nullptr) {
-        Fail("cannot create shared memory", name);
-    }
+    const HANDLE mapping =
+        Checked(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                   static_cast<DWORD>(size), SystemName(name).c_str()),
+                "cannot create shared memory", name);
+    // (Checked leaves the last error alone on success.)
     const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     void* data = MapBlock(mapping, size, name);
     if (alreadyExisted != nullptr) {
@@ -70,10 +78,9 @@ std::unique_ptr<SharedMemoryBlock> SharedMemoryBlock::Create(const std::string& 
 }
 
 std::unique_ptr<SharedMemoryBlock> SharedMemoryBlock::Open(const std::string& name, size_t size) {
-    const HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, SystemName(name).c_str());
-    if (mapping == nullptr) {
-        Fail("cannot open shared memory", name);
-    }
+    const HANDLE mapping =
+        Checked(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, SystemName(name).c_str()),
+                "cannot open shared memory", name);
     void* data = MapBlock(mapping, size, name);
     std::unique_ptr<SharedMemoryBlock> block(new SharedMemoryBlock(name, data, size));
     block->FHandle = mapping;
@@ -96,19 +103,15 @@ NamedMutex::~NamedMutex() {
 }
 
 std::unique_ptr<NamedMutex> NamedMutex::Create(const std::string& name) {
-    const HANDLE handle = CreateMutexW(nullptr, FALSE, SystemName(name).c_str());
-    if (handle == nullptr) {
-        Fail("cannot create mutex", name);
-    }
+    const HANDLE handle = Checked(CreateMutexW(nullptr, FALSE, SystemName(name).c_str()),
+                                  "cannot create mutex", name);
     return std::unique_ptr<NamedMutex>(new NamedMutex(name, new Shared{handle}));
 }
 
 std::unique_ptr<NamedMutex> NamedMutex::Open(const std::string& name) {
     const HANDLE handle =
-        OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, SystemName(name).c_str());
-    if (handle == nullptr) {
-        Fail("cannot open mutex", name);
-    }
+        Checked(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, SystemName(name).c_str()),
+                "cannot open mutex", name);
     return std::unique_ptr<NamedMutex>(new NamedMutex(name, new Shared{handle}));
 }
 
@@ -147,19 +150,15 @@ NamedEvent::~NamedEvent() {
 
 std::unique_ptr<NamedEvent> NamedEvent::Create(const std::string& name, bool initiallySet) {
     const HANDLE handle =
-        CreateEventW(nullptr, TRUE, initiallySet ? TRUE : FALSE, SystemName(name).c_str());
-    if (handle == nullptr) {
-        Fail("cannot create event", name);
-    }
+        Checked(CreateEventW(nullptr, TRUE, initiallySet ? TRUE : FALSE, SystemName(name).c_str()),
+                "cannot create event", name);
     return std::unique_ptr<NamedEvent>(new NamedEvent(name, new Shared{handle}));
 }
 
 std::unique_ptr<NamedEvent> NamedEvent::Open(const std::string& name) {
     const HANDLE handle =
-        OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, SystemName(name).c_str());
-    if (handle == nullptr) {
-        Fail("cannot open event", name);
-    }
+        Checked(OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, SystemName(name).c_str()),
+                "cannot open event", name);
     return std::unique_ptr<NamedEvent>(new NamedEvent(name, new Shared{handle}));
 }
 

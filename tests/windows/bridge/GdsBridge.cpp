@@ -97,107 +97,100 @@ SLV_BRIDGE_FORWARD(ISC_LONG, fb_interpret,
 
 namespace {
 
-// The backup and restore start blocks with their Windows file names made
-// Linux ones. A block of any other action, or with an item this reader does
-// not know, goes on unchanged.
+// One item of a backup or restore start block: its length with the tag,
+// and whether it is a text (tag, 16-bit length, bytes).
+struct TItem {
+    size_t Length;
+    bool Text;
+};
+
+// The item at `at`; nullopt for a tag this reader does not know or an item
+// that runs past the block.
+std::optional<TItem> ItemAt(const std::string& block, size_t at) {
+    const auto byteAt = [&block](size_t i) { return static_cast<unsigned char>(block[i]); };
+    TItem item{1, false};
+    switch (byteAt(at)) {
+    case isc_spb_dbname:
+    case isc_spb_bkp_file:
+    case isc_spb_res_fix_fss_data:
+    case isc_spb_res_fix_fss_metadata:
+        if (at + 3 > block.size()) {
+            return std::nullopt;
+        }
+        item = {static_cast<size_t>(3 + (byteAt(at + 1) | (byteAt(at + 2) << 8))), true};
+        break;
+    case isc_spb_options:
+    case isc_spb_bkp_factor:
+    case isc_spb_bkp_length:
+    case isc_spb_res_buffers:
+    case isc_spb_res_page_size:
+    case isc_spb_res_length:
+        item.Length = 5;
+        break;
+    case isc_spb_res_access_mode:
+        item.Length = 2;
+        break;
+    case isc_spb_verbose:
+    case isc_spb_utf8_filename:
+        break;
+    default:
+        return std::nullopt;
+    }
+    if (at + item.Length > block.size()) {
+        return std::nullopt;
+    }
+    return item;
+}
+
+// The backup and restore start blocks with their texts as a Windows client
+// library hands them on (UTF-8) and their Windows file names made Linux
+// ones. A block of any other action, or with an item this reader does not
+// know, goes on unchanged.
 std::optional<std::string> WithLinuxPaths(const std::string& block) {
     if (block.empty() ||
         (block[0] != isc_action_svc_backup && block[0] != isc_action_svc_restore)) {
         return std::nullopt;
     }
-    const auto byteAt = [&block](size_t at) { return static_cast<unsigned char>(block[at]); };
-    // First pass: the items, and whether the names are UTF-8.
+    // First pass: the items, and whether the texts are UTF-8 already.
     bool utf8 = false;
     for (size_t at = 1; at < block.size();) {
-        switch (byteAt(at)) {
-        case isc_spb_dbname:
-        case isc_spb_bkp_file:
-        case isc_spb_res_fix_fss_data:
-        case isc_spb_res_fix_fss_metadata:
-            if (at + 3 > block.size()) {
-                return std::nullopt;
-            }
-            at += 3 + (byteAt(at + 1) | (byteAt(at + 2) << 8));
-            break;
-        case isc_spb_options:
-        case isc_spb_bkp_factor:
-        case isc_spb_bkp_length:
-        case isc_spb_res_buffers:
-        case isc_spb_res_page_size:
-        case isc_spb_res_length:
-            at += 5;
-            break;
-        case isc_spb_res_access_mode:
-            at += 2;
-            break;
-        case isc_spb_utf8_filename:
-            utf8 = true;
-            at += 1;
-            break;
-        case isc_spb_verbose:
-            at += 1;
-            break;
-        default:
+        const std::optional<TItem> item = ItemAt(block, at);
+        if (!item) {
             return std::nullopt;
         }
-        if (at > block.size()) {
-            return std::nullopt;
-        }
+        utf8 = utf8 || static_cast<unsigned char>(block[at]) == isc_spb_utf8_filename;
+        at += item->Length;
     }
-    // Second pass: the file names.
     std::string result(1, block[0]);
     for (size_t at = 1; at < block.size();) {
-        const unsigned char tag = byteAt(at);
-        size_t length = 1;
-        switch (tag) {
-        case isc_spb_dbname:
-        case isc_spb_bkp_file:
-        case isc_spb_res_fix_fss_data:
-        case isc_spb_res_fix_fss_metadata: {
-            const size_t textLength = byteAt(at + 1) | (byteAt(at + 2) << 8);
-            std::string text = block.substr(at + 3, textLength);
-            // As a Windows client library does: the texts are read in the
-            // ANSI code page unless the block says UTF-8.
-            if (!utf8) {
-                if (char* converted =
-                        bridge_ansi_to_utf8(text.data(), static_cast<int>(text.size()))) {
-                    text = converted;
-                    std::free(converted);
-                }
-            }
-            if (tag == isc_spb_dbname || tag == isc_spb_bkp_file) {
-                if (char* unixName =
-                        bridge_unix_path(text.data(), static_cast<int>(text.size()), 1)) {
-                    text = unixName;
-                    std::free(unixName);
-                }
-            }
-            if (text.size() > 0xFFFF) {
-                return std::nullopt;
-            }
-            result += static_cast<char>(tag);
-            result += static_cast<char>(text.size() & 0xFF);
-            result += static_cast<char>(text.size() >> 8);
-            result += text;
-            at += 3 + textLength;
+        const TItem item = *ItemAt(block, at);
+        const auto tag = static_cast<unsigned char>(block[at]);
+        if (!item.Text) {
+            result += block.substr(at, item.Length);
+            at += item.Length;
             continue;
         }
-        case isc_spb_options:
-        case isc_spb_bkp_factor:
-        case isc_spb_bkp_length:
-        case isc_spb_res_buffers:
-        case isc_spb_res_page_size:
-        case isc_spb_res_length:
-            length = 5;
-            break;
-        case isc_spb_res_access_mode:
-            length = 2;
-            break;
-        default:
-            break;
+        std::string text = block.substr(at + 3, item.Length - 3);
+        if (!utf8) {
+            if (char* converted = bridge_ansi_to_utf8(text.data(), static_cast<int>(text.size()))) {
+                text = converted;
+                std::free(converted);
+            }
         }
-        result += block.substr(at, length);
-        at += length;
+        if (tag == isc_spb_dbname || tag == isc_spb_bkp_file) {
+            if (char* unixName = bridge_unix_path(text.data(), static_cast<int>(text.size()), 1)) {
+                text = unixName;
+                std::free(unixName);
+            }
+        }
+        if (text.size() > 0xFFFF) {
+            return std::nullopt;
+        }
+        result += static_cast<char>(tag);
+        result += static_cast<char>(text.size() & 0xFF);
+        result += static_cast<char>(text.size() >> 8);
+        result += text;
+        at += item.Length;
     }
     return result;
 }
