@@ -18,12 +18,14 @@
 #include "app/Shell.h"
 #include "client/FIBSQLMonitor.h"
 #include "client/IB_Intf.h"
+#include "client/fib.h"
 #include "platform/Files.h"
 #include "platform/ModuleLoader.h"
 #include "platform/PrivateProfile.h"
 #include "platform/Processes.h"
 #include "platform/win32/Text.h"
 #include "rtl/Rtl.h"
+#include "services/IB_Services.h"
 
 namespace {
 
@@ -209,6 +211,40 @@ TEST(ModuleLoaderTest, ALoadFailureCarriesTheSystemsCodeAndText) {
     }
     EXPECT_TRUE(fib::RegisteredClientLibraries().empty());
     EXPECT_EQ(fib::DefaultLibraryName, "gds32.dll");
+}
+
+// --- texts at the client library's edge -------------------------------------------
+
+// The backup component with its start block opened up.
+class TBackupBlock : public fib::TpFIBBackupService {
+public:
+    using TpFIBBackupService::BuildStartItems;
+    using TpFIBBackupService::StartItems;
+};
+
+TEST(ClientEdgeTest, FileNamesGoInTheAnsiCodePageAndComeBackAsUtf8) {
+    TBackupBlock backup;
+    backup.SetDatabaseName("D:\\자료\\솔바네.fdb");
+    backup.BackupFile().Add("D:\\백업\\SLV_Backup_240619_2217.fbk");
+    backup.BuildStartItems();
+    const std::string block = backup.StartItems();
+    EXPECT_TRUE(Contains(block, ToCodePage("D:\\자료\\솔바네.fdb", 949)));
+    EXPECT_TRUE(Contains(block, ToCodePage("D:\\백업\\SLV_Backup_240619_2217.fbk", 949)));
+    EXPECT_FALSE(Contains(block, "솔바네"));
+
+    // A name the code page cannot hold is refused, not sent changed.
+    backup.SetDatabaseName("D:\\자료\\\xF0\x9F\x98\x80.fdb");
+    try {
+        backup.BuildStartItems();
+        FAIL() << "no error";
+    } catch (const fib::EFIBClientError& error) {
+        EXPECT_TRUE(Contains(error.what(), "code page cannot hold")) << error.what();
+    }
+
+    // What the library hands back: its code page's text, or UTF-8 as it is.
+    const std::string line = "gbak:opened file D:\\백업\\SLV_Backup_240619_2217.fbk";
+    EXPECT_EQ(platform::win32::FromSystemText(ToCodePage(line, 949)), line);
+    EXPECT_EQ(platform::win32::FromSystemText(line), line);
 }
 
 // --- the trace channel -------------------------------------------------------------
