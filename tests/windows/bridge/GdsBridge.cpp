@@ -12,10 +12,10 @@
 // DllMain).
 //
 // The exports are the entry points of client/include/client/IB_Intf.h (the
-// spec file is made from that list); the tool's service and error calls are
-// the ones the tests exercise. Calls whose structures differ between the two
-// systems (struct tm of the date calls) are passed on as they are and are
-// not for use through this bridge.
+// build makes Wine's export list from that list); the tool's service and
+// error calls are the ones the tests exercise. Calls whose structures differ
+// between the two systems (struct tm of the date calls) are passed on as
+// they are and are not for use through this bridge.
 
 // The Linux header must declare the Linux calls: without the Windows markers
 // that winegcc defines, ibase.h gives them the System V convention.
