@@ -5,6 +5,7 @@
 
 #include "rtl/Rtl.h"
 #include "platform/ModuleLoader.h"
+#include "platform/Signals.h"
 
 // The InterBase batch calls are not in the Firebird header; declared here only
 // to type their entry pointers.
@@ -220,7 +221,9 @@ void TIBClientLibrary::RaiseMissing(const char* entryName) const {
 // The operations of the entry points: each raises the missing-procedure error
 // when its entry is unresolved (an optional entry the library lacks, or any
 // entry while the library is unloaded), then calls it, with the busy flag set
-// around the call (Busy) or left alone (Quiet). The Own ones follow by hand.
+// around the call (Busy) or left alone (Quiet); after an attach call (Attach)
+// the program's own termination handlers are put back. The Own ones follow
+// by hand.
 #define SLV_FORWARD_Busy(name, args)                                                               \
     if (FEntries->name == nullptr) {                                                               \
         RaiseMissing(#name);                                                                       \
@@ -240,6 +243,12 @@ void TIBClientLibrary::RaiseMissing(const char* entryName) const {
     result TIBClientLibrary::name params {                                                         \
         SLV_FORWARD_Quiet(name, args)                                                              \
     }
+#define SLV_DEFINE_Attach(result, name, params, args)                                              \
+    result TIBClientLibrary::name params {                                                         \
+        const result slvResult = [&]() -> result { SLV_FORWARD_Busy(name, args) }();               \
+        platform::ReclaimTerminationSignals();                                                     \
+        return slvResult;                                                                          \
+    }
 #define SLV_DEFINE_Own(result, name, params, args)
 #define SLV_DEFINE_ENTRY(result, name, params, args, load, call)                                   \
     SLV_DEFINE_##call(result, name, params, args)
@@ -247,6 +256,7 @@ SLV_CLIENT_ENTRY_POINTS(SLV_DEFINE_ENTRY)
 #undef SLV_DEFINE_ENTRY
 #undef SLV_DEFINE_Busy
 #undef SLV_DEFINE_Quiet
+#undef SLV_DEFINE_Attach
 #undef SLV_DEFINE_Own
 
 ISC_LONG TIBClientLibrary::isc_event_block(ISC_UCHAR** eventBuffer, ISC_UCHAR** resultBuffer,

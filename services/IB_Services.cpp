@@ -369,24 +369,34 @@ void TpFIBCustomService::SetBufferSizeValue(int32_t value) {
 }
 
 void TpFIBCustomService::QueryService() {
+    if (FReplyBuffer.empty() && !FQueryItems.empty()) {
+        AllocateReplyBuffer();
+    }
+    Query(std::string(), ReplyBuffer(), ReplyLength());
+}
+
+void TpFIBCustomService::QueryService(const std::string& sendItems, std::string& reply) {
+    Query(sendItems, reply.data(), std::min(reply.size(), MaxBlockLength));
+}
+
+void TpFIBCustomService::Query(const std::string& sendItems, char* reply, size_t replyLength) {
     if (FQueryItems.empty()) {
         RaiseClientError(ceQueryParamsError);
     }
-    if (FQueryItems.size() > MaxBlockLength) {
+    if (FQueryItems.size() > MaxBlockLength || sendItems.size() > MaxBlockLength) {
         FQueryItems.clear();
         RaiseClientErrorFmt("Query parameter block is longer than 65535 bytes");
     }
     // The request block is handed over as a copy; QueryItems is empty again
     // whatever the call does.
     const std::string queryBlock = std::exchange(FQueryItems, std::string());
-    if (FReplyBuffer.empty()) {
-        AllocateReplyBuffer();
-    }
     EnsureLibrary();
-    if (FClientLibrary->isc_service_query(
-            ThreadStatusVector(), &FServiceHandle, nullptr, 0, nullptr,
-            static_cast<unsigned short>(queryBlock.size()), queryBlock.data(),
-            static_cast<unsigned short>(ReplyLength()), ReplyBuffer()) > 0) {
+    if (FClientLibrary->isc_service_query(ThreadStatusVector(), &FServiceHandle, nullptr,
+                                          static_cast<unsigned short>(sendItems.size()),
+                                          sendItems.empty() ? nullptr : sendItems.data(),
+                                          static_cast<unsigned short>(queryBlock.size()),
+                                          queryBlock.data(),
+                                          static_cast<unsigned short>(replyLength), reply) > 0) {
         RaiseAndDrop();
     }
     Trace(&TFIBSQLMonitorHook::TraceServiceQuery, this);

@@ -149,6 +149,44 @@ std::string TpFIBControlAndQueryService::ReadNextLine() {
     RaiseClientError(ceUnexpectedOutput);
 }
 
+size_t TpFIBControlAndQueryService::ReadAvailableLines(std::vector<std::string>& lines) {
+    if (FEndOfOutput) {
+        return 0;
+    }
+    if (FActionCode == 0) {
+        RaiseClientError(ceQueryParamsError);
+    }
+    // All the output the server holds, waiting at most OutputWaitSeconds
+    // for some: so no line waits longer than that, and a caller gets control
+    // back that often while the action works on without output.
+    std::string send;
+    TBlockWriter(send).Byte(isc_info_svc_timeout).Number16(4).Number32(OutputWaitSeconds);
+    QueryItems().assign(1, static_cast<char>(isc_info_svc_to_eof));
+    // A clean buffer each time: a reply cut short never ends in the marks
+    // of an earlier one.
+    FOutputBuffer.assign(OutputBufferSize, '\0');
+    QueryService(send, FOutputBuffer);
+    const TOutputReply reply = ParseOutputReply(FOutputBuffer.data(), FOutputBuffer.size());
+    if (reply.Status == TReplyStatus::Unexpected) {
+        RaiseClientError(ceUnexpectedOutput);
+    }
+    const std::string_view output(FOutputBuffer.data() + reply.TextOffset, reply.TextLength);
+    size_t added = SplitOutputLines(FPartialLine, output, MaxText16Length, lines);
+    if (reply.Status == TReplyStatus::EndOfOutput) {
+        // A last line without its line end comes as it is, then the empty
+        // line that the line query gives at the end.
+        if (!FPartialLine.empty()) {
+            lines.push_back(FPartialLine.substr(0, FPartialLine.find('\0')));
+            FPartialLine.clear();
+            ++added;
+        }
+        lines.emplace_back();
+        ++added;
+        FEndOfOutput = true;
+    }
+    return added;
+}
+
 // --- file lists ------------------------------------------------------------
 
 namespace {

@@ -90,6 +90,7 @@ public:
         SetServerName(serverName);
         Params().Add(ServiceUserLine);
         Params().Add(ServicePasswordLine);
+        Params().Add(ServiceConnectTimeoutLine);
         SetBufferSizeValue(ServerDatabasesBufferSize);
     }
 
@@ -239,19 +240,24 @@ TServerAnswer AskServerDatabaseInUse(const std::string& serverName, const std::s
     return TServerAnswer::NotInUse;
 }
 
-bool DatabaseFileInUse(const std::string& path, const std::string& formerName) {
+TFileUse DatabaseFileUse(const std::string& path, const std::string& formerName) {
     if (!ProcessesHoldingFile(path).empty()) {
-        return true;
+        return TFileUse::HeldByProcess;
     }
     switch (AskServerDatabaseInUse(LocalServer, path, formerName)) {
     case TServerAnswer::NotInUse:
     case TServerAnswer::NoAnswer:
-        return false;
+        return TFileUse::Free;
     case TServerAnswer::InUse:
+        return TFileUse::HeldByServer;
     case TServerAnswer::Unreadable:
         break;
     }
-    return true;
+    return TFileUse::ServerAnswerUnreadable;
+}
+
+bool DatabaseFileInUse(const std::string& path, const std::string& formerName) {
+    return DatabaseFileUse(path, formerName) != TFileUse::Free;
 }
 
 } // namespace app

@@ -100,6 +100,13 @@ void THeadlessHost::ProcessMessages() {
     }
 }
 
+void THeadlessHost::DiscardPendingInput() {
+    ++DiscardCount;
+    if (OnDiscardPendingInput) {
+        OnDiscardPendingInput();
+    }
+}
+
 void THeadlessHost::Sleep(int milliseconds) {
     Sleeps.push_back(milliseconds);
     if (OnSleep) {

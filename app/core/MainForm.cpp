@@ -86,7 +86,17 @@ void ShowUnknownException() {
     ShowErrorText("An error of unknown kind occurred");
 }
 
+namespace {
+// Handlers run by RunEvent that have not ended (nested ones count too); the
+// window's logic runs on one thread.
+int gRunningEvents = 0;
+} // namespace
+
 void TmainForm::RunEvent(const std::function<void()>& handler) {
+    struct TRunning {
+        TRunning() { ++gRunningEvents; }
+        ~TRunning() { --gRunningEvents; }
+    } running;
     try {
         handler();
     } catch (const std::exception& error) {
@@ -94,6 +104,19 @@ void TmainForm::RunEvent(const std::function<void()>& handler) {
     } catch (...) {
         ShowUnknownException();
     }
+}
+
+bool TmainForm::EventRunning() noexcept {
+    return gRunningEvents > 0;
+}
+
+bool TmainForm::RequestClose() {
+    FCloseRequested = true;
+    if (EventRunning()) {
+        return false;
+    }
+    FForm->Close();
+    return true;
 }
 
 // --- file-open dialog --------------------------------------------------------
@@ -208,19 +231,62 @@ void TmainForm::CreateControls() {
                         fbBackup.get(), btnRestoreDB.get(), btnChangeServer.get(), Memo2.get()});
 }
 
+void TmainForm::RunUserEvent(const std::function<void()>& handler) {
+    if (Busy()) {
+        return; // input meant for a window that is busy goes nowhere
+    }
+    RunEvent(handler);
+}
+
 void TmainForm::WireEvents() {
     txtDBFN->OnButtonClick = [this](int index) {
-        RunEvent([this, index] { txtDBFNPropertiesButtonClick(txtDBFN.get(), index); });
+        RunUserEvent([this, index] { txtDBFNPropertiesButtonClick(txtDBFN.get(), index); });
     };
     txtBackupPath->OnButtonClick = [this](int index) {
-        RunEvent([this, index] { txtBackupPathPropertiesButtonClick(txtBackupPath.get(), index); });
+        RunUserEvent(
+            [this, index] { txtBackupPathPropertiesButtonClick(txtBackupPath.get(), index); });
     };
-    btnBackupDB->OnClick = [this] { RunEvent([this] { btnBackupDBClick(btnBackupDB.get()); }); };
-    btnRestoreDB->OnClick = [this] { RunEvent([this] { btnRestoreDBClick(btnRestoreDB.get()); }); };
+    btnBackupDB->OnClick = [this] {
+        RunUserEvent([this] { btnBackupDBClick(btnBackupDB.get()); });
+    };
+    btnRestoreDB->OnClick = [this] {
+        RunUserEvent([this] { btnRestoreDBClick(btnRestoreDB.get()); });
+    };
     btnChangeServer->OnClick = [this] {
-        RunEvent([this] { btnChangeServerClick(btnChangeServer.get()); });
+        RunUserEvent([this] { btnChangeServerClick(btnChangeServer.get()); });
     };
-    fbBackup->OnClick = [this] { RunEvent([this] { fbBackupClick(fbBackup.get()); }); };
+    fbBackup->OnClick = [this] { RunUserEvent([this] { fbBackupClick(fbBackup.get()); }); };
+}
+
+void TmainForm::SetControlsEnabled(bool enabled) {
+    btnBackupDB->SetEnabled(enabled);
+    btnRestoreDB->SetEnabled(enabled);
+    btnChangeServer->SetEnabled(enabled);
+    txtDBFN->SetButtonEnabled(enabled);
+    txtBackupPath->SetButtonEnabled(enabled);
+    fbBackup->SetEnabled(enabled);
+}
+
+TmainForm::TCommandScope::TCommandScope(TmainForm& form) : FForm(form) {
+    if (FForm.FCommandDepth++ == 0) {
+        FForm.SetControlsEnabled(false);
+        FForm.Events().SetInputBlocked(true);
+    }
+}
+
+TmainForm::TCommandScope::~TCommandScope() {
+    if (FForm.FCommandDepth == 1) {
+        // Clicks that waited while the thread was busy are dropped while the
+        // window is still busy and its controls disabled; only then may
+        // they take input again.
+        try {
+            FForm.Events().DiscardPendingInput();
+        } catch (...) {
+        }
+        FForm.Events().SetInputBlocked(false);
+        FForm.SetControlsEnabled(true);
+    }
+    --FForm.FCommandDepth;
 }
 
 void TmainForm::FormCreate(IWidget* /*Sender*/) {

@@ -4,8 +4,16 @@
 // the restore output hidden, the pointer reset, nothing left attached). An
 // error from the server ends the command at the standard error display with
 // the server's own text; nothing is reported as complete unless it is.
+//
+// Nothing is lost: the server writes backups and restores under a name of
+// their own, and the finished file takes its final name only once it is
+// complete, so a failed run never replaces an earlier file. Make-server
+// checks everything it needs before it stops or moves anything, never lets
+// the server overwrite a database, and puts the old database back before it
+// says that something failed.
 #include "app/MainForm.h"
 
+#include <cerrno>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -13,11 +21,13 @@
 
 #include "app/Commands.h"
 #include "app/DatabaseInUse.h"
-#include "app/RKSysUtils.h"
-#include "app/Settings.h"
 #include "app/ProcessOps.h"
+#include "app/RKSysUtils.h"
+#include "app/ServerDatabase.h"
+#include "app/Settings.h"
 #include "app/Shell.h"
 #include "platform/Files.h"
+#include "platform/Host.h"
 
 namespace app {
 
@@ -26,6 +36,8 @@ namespace {
 constexpr const char* ErrorCaption = "에러";
 constexpr const char* ChangeFailedCaption = "변경실패";
 constexpr const char* ConfirmCloseCaption = "종료확인";
+constexpr const char* RestoreDoneCaption = "복원완료";
+constexpr const char* ChangeDoneCaption = "변경완료";
 
 constexpr const char* NoBackupFolderText = "백업할 폴더를 먼저 정하세요";
 constexpr const char* NoBackupFileText = "복원할 백업파일을 먼저 선택하세요";
@@ -34,12 +46,16 @@ constexpr const char* IncompleteRestoreText = "복원이 완료되지 않았습�
 constexpr const char* CloseSolvaneText = "실행 중인 솔바네를 종료합니다";
 constexpr const char* InUseSuffix = " 파일이 사용 중입니다";
 constexpr const char* AsideExistsSuffix = " 파일이 이미 있습니다";
+constexpr const char* NothingChangedText = "아무것도 바꾸지 않았습니다.";
+constexpr const char* StillStoppedText = "솔바네와 SLVServer는 멈춘 채로 있습니다.";
 
 constexpr const char* SolvaneExe = "Solvane.exe";
 constexpr const char* SLVServerExe = "SLVServer.exe";
 
 // Pause of the make-server command while stopped programs let go of files.
 constexpr int SettleMilliseconds = 1000;
+// How long ended programs may take to go away.
+constexpr int ProgramEndMilliseconds = 5000;
 // How often a restore asks whether the server's action still runs.
 constexpr int RunningPollMilliseconds = 300;
 
@@ -76,10 +92,19 @@ void ShowError(const std::string& text, const std::string& caption) {
     RKSys->DlgUtils->ErrorMsg(text, caption, MB_OK_ERROR);
 }
 
+void ShowInformation(const std::string& text, const std::string& caption) {
+    RKSys->DlgUtils->MsgBox(text, caption, MB_OK_INFORMATION);
+}
+
+std::string ConnectingLine(const std::string& server) {
+    return "서버에 연결하는 중입니다: " + server;
+}
+
 template <typename Service> void SetAccount(Service& service) {
     service.Params().Clear();
     service.Params().Add(ServiceUserLine);
     service.Params().Add(ServicePasswordLine);
+    service.Params().Add(ServiceConnectTimeoutLine);
 }
 
 // Closes a service connection that is still open, without letting a failing
@@ -89,6 +114,48 @@ void DetachQuietly(fib::TpFIBCustomService& service) noexcept {
         service.SetActive(false);
     } catch (...) {
     }
+}
+
+std::string ErrorTextOf(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+    }
+    return "An error of unknown kind occurred";
+}
+
+// Removes a file the server made for a run that failed. The tool deletes it
+// when it can; a database the tool cannot see or may not delete is dropped
+// through the server that made it. True when nothing is left.
+bool RemoveServersFile(const std::string& server, const std::string& path, bool isDatabase,
+                       std::string& reason) {
+    reason.clear();
+    const platform::TPathProbe probe = platform::ProbePath(path);
+    if (probe.Kind == platform::TPathKind::Missing) {
+        return true;
+    }
+    if (probe.Kind == platform::TPathKind::File) {
+        if (platform::RemoveFile(path)) {
+            return true;
+        }
+        reason = platform::ErrorText(errno);
+    } else {
+        reason = probe.Kind == platform::TPathKind::Unknown ? probe.Reason : "not a plain file";
+    }
+    if (isDatabase) {
+        std::string why;
+        if (DropDatabaseThroughServer(server, path, why)) {
+            return true;
+        }
+        reason += "; " + why;
+    }
+    return false;
+}
+
+std::string NotRemovedText(const std::string& path, const std::string& reason) {
+    return path + " 파일(실패한 작업이 남긴 파일)을 지우지 못했습니다 (" + reason + ").";
 }
 
 } // namespace
@@ -102,8 +169,8 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
         return;
     }
 
-    btnBackupDB->SetEnabled(false);
-    TCleanup enableButton([this] { btnBackupDB->SetEnabled(true); });
+    TCommandScope scope(*this);
+    TCleanup pointer([this] { Screen().SetCursor(TCursor::Default); });
 
     fib::TpFIBBackupService& service = *pFIBBackupService1;
     service.SetLoginPrompt(false);
@@ -120,18 +187,54 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
     FBackupPath = folder;
     WriteIniValue(SettingsFile, "SYSSETUP", "DBBackPOS", FBackupPath);
 
+    // Where the server is this computer, a folder it cannot use is named
+    // here instead of the server's "Cannot open backup file".
+    if (platform::NamesThisComputer(ServerHost(FDBSvrIP))) {
+        const platform::TPathProbe probe = platform::ProbePath(FBackupPath);
+        if (!platform::DirectoryExists(FBackupPath) && probe.Kind != platform::TPathKind::Unknown) {
+            ShowError(FBackupPath + " 폴더가 없습니다. 백업위치를 확인하세요", ErrorCaption);
+            return;
+        }
+        platform::TProcessUser serverUser;
+        std::string where;
+        if (FindDatabaseServerUser(serverUser) &&
+            platform::UserMayWriteFolder(serverUser, FBackupPath, where) ==
+                platform::TAccess::Denied) {
+            const std::string who =
+                serverUser.Name.empty() ? "uid " + std::to_string(serverUser.Uid) : serverUser.Name;
+            ShowError("DB서버(사용자 " + who + ")가 " + FBackupPath +
+                          " 폴더에 백업파일을 쓸 수 없습니다 (" + where +
+                          "). 폴더의 권한을 확인하세요",
+                      ErrorCaption);
+            return;
+        }
+    }
+
+    // The server writes a file of its own; only a complete backup takes the
+    // final name, so a failed one never replaces an earlier backup. That
+    // needs a folder where this program may rename: a folder that only the
+    // server can use (on another computer, or closed to this program's
+    // user) gets the final name at once, as nothing here could rename it.
+    const std::string finalName = JoinFolder(FBackupPath, BackupFileName(now));
+    std::string notChangeable;
+    const bool mayRename = platform::CanChangeFolder(FBackupPath, notChangeable);
+    const std::string workName = mayRename ? WorkInProgressPath(finalName) : finalName;
     service.BackupFile().Clear();
-    service.BackupFile().Add(JoinFolder(FBackupPath, BackupFileName(now)));
+    service.BackupFile().Add(workName);
 
     service.SetOptions({fib::TBackupOption::IgnoreLimbo, fib::TBackupOption::NonTransportable});
     service.SetVerbose(true);
 
     Memo1->Clear();
     Memo1->Append("====== 백업 시작 ======");
+    Memo1->Append(ConnectingLine(FDBSvrIP));
     PBar->SetPosition(0);
     PBar->Show();
+    Screen().SetCursor(TCursor::HourGlass);
+    Repaint();
 
-    // A refused connection leaves the command here with the server's text.
+    // A refused connection leaves the command here with the server's text;
+    // nothing was written then.
     service.Attach();
 
     try {
@@ -144,47 +247,124 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
         service.Detach();
     } catch (...) {
         // The backup failed: no end lines, the server's error goes on to
-        // the standard error display once the window is tidy again.
+        // the standard error display once the window is tidy again, with
+        // word of a file the tool could not clear away.
+        const std::exception_ptr error = std::current_exception();
         PBar->Hide();
         DetachQuietly(service);
         Screen().SetCursor(TCursor::Default);
+        std::string reason;
+        const bool removed = RemoveServersFile(FDBSvrIP, workName, false, reason);
         try {
             fbBackup->Update();
         } catch (...) {
         }
-        throw;
+        if (removed) {
+            std::rethrow_exception(error);
+        }
+        throw rtl::Exception(ErrorTextOf(error) + "\n" + NotRemovedText(workName, reason));
     }
 
     PBar->Hide();
     service.SetActive(false);
     Screen().SetCursor(TCursor::Default);
 
+    std::string savedAs = finalName;
+    std::string renameFailure;
+    if (workName != finalName && !platform::ReplaceFileByRename(workName, finalName)) {
+        renameFailure = platform::ErrorText(errno);
+        savedAs = workName;
+    }
+
     Memo1->Append("====== 백업 완료 ======");
     Memo1->Append("백업 원본파일: " + service.DatabaseName());
     Memo1->Append(" ");
-    Memo1->Append("백업파일: " + service.BackupFile().Text());
+    Memo1->Append("백업파일: " + savedAs + "\n");
     Memo1->Append(" ");
 
-    fbBackup->Update();
-    enableButton.Run();
+    try {
+        fbBackup->Update();
+    } catch (...) {
+    }
+    if (!renameFailure.empty()) {
+        ShowError("백업은 끝났지만 " + workName + " 파일의 이름을 " + finalName +
+                      "(으)로 바꾸지 못했습니다 (" + renameFailure + "). 백업은 " + workName +
+                      " 파일에 있습니다",
+                  ErrorCaption);
+    }
 }
 
 // --- restore ---------------------------------------------------------------
 
-bool TmainForm::RestoreDB(bool AsServer) {
+struct TmainForm::TRestoreRun {
+    enum TEnd {
+        Complete,   // restored, under its final name
+        Stopped,    // stopped at a message that was shown already
+        Incomplete, // the server's output ended early, without an error
+        Failed,     // an error; Error holds it
+    };
+    TEnd End = Stopped;
+    std::exception_ptr Error;
+    std::string Target;
+    // What the user must know beside the error: a file that could not be
+    // cleared away, or why the server refused to write (empty: nothing).
+    std::string Note;
+};
+
+TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
+    TRestoreRun run;
     if (rtl::Trim(lbBackupFN->Caption()).empty()) {
         ShowError(NoBackupFileText, ErrorCaption);
-        return false;
+        return run;
     }
     // A bare file name: looked up in the current folder, the list's folder.
     if (!platform::FileExists(lbBackupFN->Caption())) {
         ShowError(BadFileNameText, ErrorCaption);
-        return false;
+        return run;
     }
 
-    btnRestoreDB->SetEnabled(false);
+    std::string server = LocalServer;
+    if (!AsServer) {
+        server = ReadIniValue(SettingsFile, "SYSTEM", "DBSvrIP");
+        if (server.empty()) {
+            server = LocalServer;
+        }
+    }
+    const std::string target =
+        AsServer ? rtl::Trim(txtDBFN->Text()) : RestoreTargetPath(txtDBFN->Text());
+    run.Target = target;
+
+    // Where the server writes. Beside the database, a name of its own that
+    // takes the target's place once the restore is complete, when this
+    // program may rename there; otherwise the target itself, which the
+    // server then creates and never overwrites. Make-server's restore goes
+    // onto the database path, which must be free by then: the server is
+    // told to create, never to replace.
+    std::string writeTo = target;
+    fib::TRestoreOptions options{fib::TRestoreOption::CreateNewDB,
+                                 fib::TRestoreOption::UseAllSpace};
+    bool workFile = false;
+    if (!AsServer) {
+        const platform::TPathProbe probe = platform::ProbePath(target);
+        if (probe.Kind == platform::TPathKind::Folder || probe.Kind == platform::TPathKind::Other) {
+            ShowError(target + " 자리에 파일이 아닌 것(폴더나 링크)이 있어 복원할 수 없습니다",
+                      ErrorCaption);
+            return run;
+        }
+        const std::string folder = platform::FolderOf(target);
+        std::string why;
+        if (platform::DirectoryExists(folder) && platform::CanChangeFolder(folder, why)) {
+            writeTo = WorkInProgressPath(target);
+            workFile = true;
+            options = {fib::TRestoreOption::Replace, fib::TRestoreOption::UseAllSpace};
+        }
+    }
+
+    TCommandScope scope(*this);
     Screen().SetCursor(TCursor::HourGlass);
     fbBackup->Hide();
+    Memo2->Clear();
+    Memo2->Append(ConnectingLine(server));
     Memo2->Show();
     PBar2->Show();
     Repaint();
@@ -196,81 +376,124 @@ bool TmainForm::RestoreDB(bool AsServer) {
         fbBackup->Show();
         Memo2->Hide();
         PBar2->Hide();
-        btnRestoreDB->SetEnabled(true);
         Screen().SetCursor(TCursor::Default);
     });
 
-    std::string server = LocalServer;
-    if (!AsServer) {
-        server = ReadIniValue(SettingsFile, "SYSTEM", "DBSvrIP");
-        if (server.empty()) {
-            server = LocalServer;
-        }
-    }
     service->SetProtocol(fib::TProtocol::TCP);
     service->SetServerName(server);
     service->SetLoginPrompt(false);
     SetAccount(*service);
     service->SetVerbose(true);
-    service->SetOptions({fib::TRestoreOption::Replace, fib::TRestoreOption::UseAllSpace});
+    service->SetOptions(options);
 
     service->BackupFile().Clear();
     service->BackupFile().Add(JoinFolder(txtBackupPath->Text(), lbBackupFN->Caption()));
-
-    const std::string target =
-        AsServer ? rtl::Trim(txtDBFN->Text()) : RestoreTargetPath(txtDBFN->Text());
-    service->DatabaseName().Add(target);
+    service->DatabaseName().Add(writeTo);
 
     PBar2->SetPosition(0);
     PBar2->Show();
 
-    service->Attach();
-    // However the restore ends, an open connection is closed before the
-    // clean-up; a failed start or query has closed it already.
-    TCleanup detach([service] {
-        if (service->Active()) {
-            service->Detach();
-        }
-    });
-
-    service->SetPageBuffers(3000);
-    service->SetPageSize(4096);
-    service->ServiceStart();
-
-    Memo2->Clear();
-    Memo2->Append("====== 복원 시작 ======");
-    Memo2->Append(" ");
-    Memo2->Append("복원할 파일이름: " + rtl::Trim(lbBackupFN->Caption()));
-    Memo2->Append(" ");
-
+    bool created = false;
     bool finished = false;
-    while (!service->EndOfOutput()) {
-        const std::string line = service->ReadNextLine();
-        finished = finished || IsRestoreClosingLine(line);
-        Memo2->Append(line);
-        Memo2->Repaint();
-        PBar2->StepBy(1);
-        PBar2->Repaint();
-    }
+    try {
+        service->Attach();
+        // However the restore ends, an open connection is closed before the
+        // clean-up; a failed start or query has closed it already.
+        TCleanup detach([service] {
+            if (service->Active()) {
+                service->Detach();
+            }
+        });
 
-    if (finished) {
-        Memo2->Append("====== 복원 완료 ======");
-        Memo2->Append("복원된 파일이름: " + target);
-    }
+        service->SetPageBuffers(3000);
+        service->SetPageSize(4096);
+        service->ServiceStart();
 
-    while (service->IsRunning()) {
-        PBar2->Repaint();
-        Events().Sleep(RunningPollMilliseconds);
-    }
+        Memo2->Clear();
+        Memo2->Append("====== 복원 시작 ======");
+        Memo2->Append(" ");
+        Memo2->Append("복원할 파일이름: " + rtl::Trim(lbBackupFN->Caption()));
+        Memo2->Append(" ");
 
-    detach.Run();
+        while (!service->EndOfOutput()) {
+            const std::string line = service->ReadNextLine();
+            created = created || IsDatabaseCreatedLine(line);
+            finished = finished || IsRestoreClosingLine(line);
+            Memo2->Append(line);
+            Memo2->Repaint();
+            PBar2->StepBy(1);
+            PBar2->Repaint();
+        }
+
+        if (finished) {
+            Memo2->Append("====== 복원 완료 ======");
+            Memo2->Append("복원된 파일이름: " + target);
+        }
+
+        while (service->IsRunning()) {
+            PBar2->Repaint();
+            Events().Sleep(RunningPollMilliseconds);
+        }
+        detach.Run();
+    } catch (...) {
+        run.Error = std::current_exception();
+    }
     cleanup.Run();
 
-    if (!finished) {
-        ShowError(IncompleteRestoreText, ErrorCaption);
-        return false;
+    if (!run.Error && finished) {
+        if (workFile && !platform::ReplaceFileByRename(writeTo, target)) {
+            ShowError("복원은 끝났지만 " + writeTo + " 파일의 이름을 " + target +
+                          "(으)로 바꾸지 못했습니다 (" + platform::ErrorText(errno) +
+                          "). 복원된 DB는 " + writeTo + " 파일에 있습니다",
+                      ErrorCaption);
+            run.End = TRestoreRun::Stopped;
+            return run;
+        }
+        run.End = TRestoreRun::Complete;
+        return run;
     }
-    return true;
+
+    // Failed or incomplete: what this run made goes, and only that: its own
+    // work name, or the file the server says it created. Anything else at
+    // the target stays (a put-back then names both paths).
+    if (workFile || created) {
+        std::string reason;
+        if (!RemoveServersFile(server, writeTo, true, reason)) {
+            run.Note = NotRemovedText(writeTo, reason);
+        }
+    }
+    if (!AsServer && !workFile && run.Error && !created && run.Note.empty()) {
+        run.Note = "이 프로그램은 " + platform::FolderOf(target) +
+                   " 폴더에서 파일 이름을 바꿀 수 없어 " + target +
+                   " 에 바로 복원하려 했습니다. 그 이름의 파일이 이미 있으면 DB서버는 그 파일을 "
+                   "덮어쓰지 않습니다.";
+    }
+    run.End = run.Error ? TRestoreRun::Failed : TRestoreRun::Incomplete;
+    return run;
+}
+
+bool TmainForm::RestoreDB(bool AsServer) {
+    const TRestoreRun run = RunRestore(AsServer);
+    switch (run.End) {
+    case TRestoreRun::Complete:
+        if (!AsServer) {
+            ShowInformation("복원이 완료되었습니다.\n새 DB파일: " + run.Target, RestoreDoneCaption);
+        }
+        return true;
+    case TRestoreRun::Stopped:
+        return false;
+    case TRestoreRun::Incomplete:
+        ShowError(run.Note.empty() ? std::string(IncompleteRestoreText)
+                                   : IncompleteRestoreText + std::string("\n") + run.Note,
+                  ErrorCaption);
+        return false;
+    case TRestoreRun::Failed:
+        break;
+    }
+    if (run.Note.empty()) {
+        std::rethrow_exception(run.Error);
+    }
+    throw rtl::Exception(ErrorTextOf(run.Error) + "\n" + run.Note);
 }
 
 void TmainForm::btnRestoreDBClick(IWidget* /*Sender*/) {
@@ -280,8 +503,18 @@ void TmainForm::btnRestoreDBClick(IWidget* /*Sender*/) {
 // --- make-server -------------------------------------------------------------
 
 void TmainForm::btnChangeServerClick(IWidget* /*Sender*/) {
-    // Everything that can be checked is checked before anything is stopped
-    // or moved.
+    TCommandScope scope(*this);
+    MakeServer();
+}
+
+void TmainForm::MakeServer() {
+    const auto refuse = [](const std::string& text) {
+        ShowError(text + "\n" + NothingChangedText, ChangeFailedCaption);
+    };
+
+    // Everything the command needs is checked before anything is stopped
+    // or moved. A path this program cannot look at is never taken for a
+    // missing one.
     const std::string chosen = lbBackupFN->Caption();
     if (rtl::Trim(chosen).empty()) {
         ShowError(NoBackupFileText, ErrorCaption);
@@ -294,9 +527,55 @@ void TmainForm::btnChangeServerClick(IWidget* /*Sender*/) {
     // The database path as the restore will write it.
     const std::string database = rtl::Trim(txtDBFN->Text());
     const std::string aside = AsideDatabasePath(database);
-    if (platform::FileExists(aside)) {
+    const std::string folder = platform::FolderOf(database);
+
+    const platform::TPathProbe databaseProbe = platform::ProbePath(database);
+    switch (databaseProbe.Kind) {
+    case platform::TPathKind::Unknown:
+        refuse(database + " 파일을 확인할 수 없습니다 (" + databaseProbe.Reason + ").");
+        return;
+    case platform::TPathKind::Folder:
+    case platform::TPathKind::Other:
+        refuse(database + " 자리에 DB파일이 아닌 것(폴더나 링크)이 있습니다.");
+        return;
+    case platform::TPathKind::Missing:
+    case platform::TPathKind::File:
+        break;
+    }
+    const bool haveDatabase = databaseProbe.Kind == platform::TPathKind::File;
+
+    const platform::TPathProbe asideProbe = platform::ProbePath(aside);
+    switch (asideProbe.Kind) {
+    case platform::TPathKind::Missing:
+        break;
+    case platform::TPathKind::File:
         ShowError(aside + AsideExistsSuffix, ChangeFailedCaption);
         return;
+    case platform::TPathKind::Folder:
+    case platform::TPathKind::Other:
+        refuse(aside + " 자리에 폴더나 링크가 있어 DB파일을 그 이름으로 옮길 수 없습니다. 그것을 "
+                       "옮기거나 지운 뒤 다시 하세요.");
+        return;
+    case platform::TPathKind::Unknown:
+        refuse(aside + " 파일을 확인할 수 없습니다 (" + asideProbe.Reason + ").");
+        return;
+    }
+
+    std::string reason;
+    if (haveDatabase && !platform::CanChangeFolder(folder, reason)) {
+        refuse(database + " 파일을 옮길 권한이 없습니다 (" + folder + ": " + reason + ").");
+        return;
+    }
+    if (!CanWriteIniFile(SettingsFile, reason)) {
+        refuse(ToolFolder() + SettingsFile + " 파일에 쓸 수 없습니다 (" + reason + ").");
+        return;
+    }
+    for (const char* program : {SolvaneExe, SLVServerExe}) {
+        if (!ProgramsBeyondReach(program).empty()) {
+            refuse(std::string("실행 중인 ") + program +
+                   "을(를) 종료할 권한이 없습니다. 직접 종료한 뒤 다시 하세요.");
+            return;
+        }
     }
 
     if (IsProgramRunning(SolvaneExe)) {
@@ -309,6 +588,16 @@ void TmainForm::btnChangeServerClick(IWidget* /*Sender*/) {
     if (IsProgramRunning(SLVServerExe)) {
         TerminateProgram(SLVServerExe);
     }
+    // Second copies are never started beside programs that did not end.
+    for (const char* program : {SolvaneExe, SLVServerExe}) {
+        if (!WaitUntilProgramEnded(program, ProgramEndMilliseconds)) {
+            ShowError(std::string(program) +
+                          "이(가) 끝나지 않았습니다. DB파일은 옮기지 않았습니다.\n" +
+                          StillStoppedText,
+                      ChangeFailedCaption);
+            return;
+        }
+    }
 
     Events().ProcessMessages();
     Events().Sleep(SettleMilliseconds);
@@ -316,17 +605,43 @@ void TmainForm::btnChangeServerClick(IWidget* /*Sender*/) {
     // Move the database aside, but only when nobody holds it open: a file
     // in use stays where it is and nothing is deleted.
     const std::string inUseText = txtDBFN->Text() + InUseSuffix;
+    const auto useText = [&](TFileUse use) {
+        return use == TFileUse::ServerAnswerUnreadable
+                   ? database +
+                         " 파일을 쓰고 있는 곳이 있는지 DB서버에 물었지만 그 답을 읽을 수 "
+                         "없었습니다. DB파일은 옮기지 않았습니다.\n" +
+                         StillStoppedText
+                   : inUseText;
+    };
     bool movedAside = false;
-    if (platform::FileExists(database)) {
-        if (DatabaseFileInUse(database) || !platform::RenameFile(database, aside)) {
-            ShowError(inUseText, ChangeFailedCaption);
+    if (haveDatabase) {
+        const TFileUse use = DatabaseFileUse(database);
+        if (use != TFileUse::Free) {
+            ShowError(useText(use), ChangeFailedCaption);
+            return;
+        }
+        if (!platform::RenameFile(database, aside)) {
+            const int error = errno;
+            ShowError(error == EEXIST
+                          ? aside + AsideExistsSuffix
+                          : database + " 파일을 " + aside + "(으)로 옮기지 못했습니다 (" +
+                                platform::ErrorText(error) + "). DB파일은 그대로 있습니다.\n" +
+                                StillStoppedText,
+                      ChangeFailedCaption);
             return;
         }
         movedAside = true;
         // Opened in the moment before the move: put it back.
-        if (DatabaseFileInUse(aside, database)) {
-            platform::RenameFile(aside, database);
-            ShowError(inUseText, ChangeFailedCaption);
+        const TFileUse late = DatabaseFileUse(aside, database);
+        if (late != TFileUse::Free) {
+            if (!platform::RenameFile(aside, database)) {
+                ShowError(useText(late) + "\n" + database + " 파일을 " + aside +
+                              "에서 원래 자리로 되돌려 놓지 못했습니다 (" +
+                              platform::ErrorText(errno) + ").",
+                          ChangeFailedCaption);
+                return;
+            }
+            ShowError(useText(late), ChangeFailedCaption);
             return;
         }
     }
@@ -334,40 +649,85 @@ void TmainForm::btnChangeServerClick(IWidget* /*Sender*/) {
     Events().ProcessMessages();
     Events().Sleep(SettleMilliseconds);
 
-    if (platform::FileExists(database)) {
+    if (platform::ProbePath(database).Kind != platform::TPathKind::Missing) {
         // Something made a new file at the database path meanwhile; the
         // aside copy stays for the user.
-        ShowError(inUseText, ChangeFailedCaption);
+        ShowError(movedAside ? inUseText + "\n이전 DB파일은 " + aside + " 에 있습니다." : inUseText,
+                  ChangeFailedCaption);
         return;
     }
 
-    // A failed restore leaves the suite's database as it was: what the
-    // restore wrote is removed and the aside copy moved back.
-    const auto putBack = [&] {
-        RKSys->FileUtils->DeleteFileIfExists(database);
-        if (movedAside) {
-            platform::RenameFile(aside, database);
+    const TRestoreRun run = RunRestore(true);
+    if (run.End == TRestoreRun::Stopped) {
+        // Stopped at one of its own messages, before the server was asked.
+        if (movedAside && !platform::RenameFile(aside, database)) {
+            ShowError(database + " 파일을 " + aside + "에서 원래 자리로 되돌려 놓지 못했습니다 (" +
+                          platform::ErrorText(errno) + ").",
+                      ChangeFailedCaption);
         }
-    };
-    bool restored = false;
-    try {
-        restored = RestoreDB(true);
-    } catch (...) {
-        putBack();
-        throw;
+        return;
     }
-    if (!restored) {
-        putBack();
+    if (run.End != TRestoreRun::Complete) {
+        // The database goes back first; then one message says it all.
+        std::string text = run.End == TRestoreRun::Failed ? ErrorDisplayText(ErrorTextOf(run.Error))
+                                                          : std::string(IncompleteRestoreText);
+        if (!run.Note.empty()) {
+            text += "\n" + run.Note;
+        }
+        text += "\n\n";
+        if (movedAside) {
+            if (platform::RenameFile(aside, database)) {
+                text += "이전 DB파일을 원래 자리(" + database + ")에 되돌려 놓았습니다.";
+            } else {
+                text += "이전 DB파일을 원래 자리로 되돌려 놓지 못했습니다 (" +
+                        platform::ErrorText(errno) + "). 이전 DB파일은 " + aside +
+                        " 에 있습니다. 그 파일을 " + database + " (으)로 옮겨 주세요.";
+            }
+        } else {
+            text += "DB파일은 처음부터 없었으므로 되돌릴 것이 없습니다.";
+        }
+        text += "\n";
+        text += StillStoppedText;
+        ShowError(text, ChangeFailedCaption);
         return;
     }
 
-    WriteIniValue(SettingsFile, "SYSTEM", "SvrIP", LocalServer);
-    WriteIniValue(SettingsFile, "SYSTEM", "DBSvrIP", LocalServer);
-    WriteIniValue(SettingsFile, "SYSTEM", "DBPathDB", database);
-    WriteIniValue(SettingsFile, "SYSSETUP", "DBBackPOS", rtl::Trim(txtBackupPath->Text()));
+    struct TSetting {
+        const char* Section;
+        const char* Key;
+        std::string Value;
+    };
+    const TSetting settings[] = {
+        {"SYSTEM", "SvrIP", LocalServer},
+        {"SYSTEM", "DBSvrIP", LocalServer},
+        {"SYSTEM", "DBPathDB", database},
+        {"SYSSETUP", "DBBackPOS", rtl::Trim(txtBackupPath->Text())},
+    };
+    std::string written;
+    std::string notWritten;
+    for (const TSetting& setting : settings) {
+        std::string& list = WriteIniValue(SettingsFile, setting.Section, setting.Key, setting.Value)
+                                ? written
+                                : notWritten;
+        list += (list.empty() ? "" : ", ") + std::string(setting.Key);
+    }
+    const std::string asideNote = movedAside ? "\n이전 DB파일: " + aside : std::string();
+    if (!notWritten.empty()) {
+        // The programs would still look for the old server: they stay
+        // stopped, and the user learns exactly where things stand.
+        ShowError("새 DB를 " + database + " 에 복원했지만 " + ToolFolder() + SettingsFile +
+                      " 파일에 쓰지 못했습니다.\n쓰지 못한 값: " + notWritten +
+                      (written.empty() ? std::string() : "\n쓴 값: " + written) + asideNote +
+                      "\n솔바네와 SLVServer는 시작하지 않았습니다.",
+                  ChangeFailedCaption);
+        return;
+    }
 
     ShellOpen(ToolFolder() + SLVServerExe);
     ShellOpen(ToolFolder() + SolvaneExe);
+
+    ShowInformation("이 PC를 서버로 만들었습니다.\n새 DB파일: " + database + asideNote,
+                    ChangeDoneCaption);
 }
 
 } // namespace app

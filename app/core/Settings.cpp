@@ -55,4 +55,8 @@ bool WriteIniValue(const std::string& fileName, const std::string& section, cons
     return platform::WriteProfileString(section, key, value, ToolFolder() + fileName);
 }
 
+bool CanWriteIniFile(const std::string& fileName, std::string& reason) {
+    return platform::CanWriteProfile(ToolFolder() + fileName, reason);
+}
+
 } // namespace app

@@ -1,7 +1,9 @@
 // Toolkit-free helpers of the widget interfaces.
 #include "app/Widgets.h"
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <ctime>
 
 namespace app {
@@ -26,6 +28,25 @@ std::vector<std::string> IMemo::SplitLines(const std::string& text) {
     // line.
     lines.push_back(line);
     return lines;
+}
+
+void IMemo::AppendBatch(const std::vector<std::string>& texts) {
+    const auto hasBreak = [](const std::string& text) {
+        return text.find('\n') != std::string::npos;
+    };
+    // The server's lines hold no line break: they go as they are.
+    if (std::none_of(texts.begin(), texts.end(), hasBreak)) {
+        AppendLines(texts);
+        return;
+    }
+    std::vector<std::string> lines;
+    lines.reserve(texts.size());
+    for (const std::string& text : texts) {
+        std::vector<std::string> parts = SplitLines(text);
+        lines.insert(lines.end(), std::make_move_iterator(parts.begin()),
+                     std::make_move_iterator(parts.end()));
+    }
+    AppendLines(lines);
 }
 
 TDateTime SystemNow() {

@@ -27,6 +27,7 @@
 #include <QTextCursor>
 #include <QThread>
 #include <QToolButton>
+#include <QWindow>
 
 #include "app/RKSysUtils.h"
 
@@ -131,6 +132,7 @@ public:
         FOwned.reset();
     }
     std::string Caption() const override { return S(FOwned->windowTitle()); }
+    void Close() override { FOwned->close(); }
     void SetTabOrder(const std::vector<app::IWidget*>& order) override {
         QWidget* previous = nullptr;
         for (app::IWidget* item : order) {
@@ -237,6 +239,7 @@ public:
         QLineEdit* edit = W();
         edit->setText(Q(def.Caption));
         auto* button = new QToolButton(edit);
+        FButton = button;
         button->setObjectName(Q(def.Name + "Button"));
         button->setText(QStringLiteral("..."));
         button->setFocusPolicy(Qt::NoFocus);
@@ -253,6 +256,15 @@ public:
         edit->installEventFilter(this);
     }
     std::string Text() const override { return FWidget ? S(W()->text()) : std::string(); }
+    // The button goes with the box; while the box lives, so does it.
+    bool ButtonEnabled() const override {
+        return FWidget != nullptr && !FButton->testAttribute(Qt::WA_Disabled);
+    }
+    void SetButtonEnabled(bool value) override {
+        if (FWidget != nullptr) {
+            FButton->setEnabled(value);
+        }
+    }
     void SetText(const std::string& value) override {
         if (FWidget != nullptr) {
             W()->setText(Q(value));
@@ -274,6 +286,7 @@ protected:
 private:
     QPalette FNormal;
     QPalette FFocused;
+    QToolButton* FButton = nullptr;
 };
 
 // --- push button -----------------------------------------------------------------------
@@ -372,6 +385,10 @@ public:
         edit->setFrameStyle(QFrame::Box | QFrame::Plain); // flat, no bevel
         edit->setLineWidth(1);
         edit->setTabChangesFocus(true);
+        // The box shows output: an undo step per appended line would only
+        // let Ctrl+Z take the server's lines away, and costs memory for
+        // tens of thousands of them.
+        edit->setUndoRedoEnabled(false);
     }
     void Clear() override {
         if (FWidget != nullptr) {
@@ -389,10 +406,10 @@ public:
         }
         return lines;
     }
+    // The box's repaint takes its viewport (the text) with it.
     void Repaint() override {
         if (FWidget != nullptr) {
             W()->repaint();
-            W()->viewport()->repaint();
         }
     }
 
@@ -423,19 +440,85 @@ private:
 
 // --- progress bar ---------------------------------------------------------------------
 
-class TQtProgressBar : public TQtAdapter<app::IProgressBar, QProgressBar> {
+// A progress bar drawn plainly: a flat frame and the filled part in the
+// highlight colour. (The style's own bar, antialiased and striped, cost more
+// than everything else of a line of output.) It paints only when asked to
+// and, when asked, only if its filled width in pixels has changed: a command
+// steps it thousands of times for a few hundred pixels.
+class TPlainProgressBar : public QProgressBar {
+public:
+    using QProgressBar::QProgressBar;
+
+    // Takes the value without painting; the bar is marked for painting only
+    // when the value changes its filled width.
+    void SetValueUnpainted(int value) {
+        // QProgressBar paints at once from setValue when it thinks the
+        // change shows; that would paint every dirty widget of the window
+        // with it.
+        const bool disabled = testAttribute(Qt::WA_UpdatesDisabled);
+        setAttribute(Qt::WA_UpdatesDisabled, true);
+        setValue(value);
+        setAttribute(Qt::WA_UpdatesDisabled, disabled);
+        if (FilledWidth() != FPaintedWidth) {
+            update();
+        }
+    }
+    bool PaintDue() const { return FilledWidth() != FPaintedWidth; }
+    int PaintCount() const { return FPaintCount; }
+
+    int FilledWidth() const {
+        const qint64 span = qint64(maximum()) - minimum();
+        if (span <= 0) {
+            return 0;
+        }
+        const qint64 done = std::clamp<qint64>(qint64(value()) - minimum(), 0, span);
+        return static_cast<int>(done * Inner().width() / span);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override {
+        QPainter p(this);
+        p.setPen(palette().color(QPalette::Mid));
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+        const QRect inner = Inner();
+        p.fillRect(inner, palette().brush(QPalette::Base));
+        FPaintedWidth = FilledWidth();
+        p.fillRect(QRect(inner.left(), inner.top(), FPaintedWidth, inner.height()),
+                   palette().brush(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                   QPalette::Highlight));
+        ++FPaintCount;
+    }
+    void showEvent(QShowEvent* event) override {
+        FPaintedWidth = -1; // not painted since it was shown
+        QProgressBar::showEvent(event);
+    }
+
+private:
+    QRect Inner() const { return rect().adjusted(1, 1, -1, -1); }
+
+    int FPaintedWidth = -1;
+    int FPaintCount = 0;
+};
+
+class TQtProgressBar : public TQtAdapter<app::IProgressBar, TPlainProgressBar> {
 public:
     TQtProgressBar(QWidget* parent, const app::TControlDef& def)
-        : TQtAdapter(new QProgressBar(parent), def) {
+        : TQtAdapter(new TPlainProgressBar(parent), def) {
         W()->setRange(app::IProgressBar::Min, app::IProgressBar::Max);
         W()->setTextVisible(false);
-        W()->setValue(Position());
+        W()->SetValueUnpainted(Position());
+    }
+    // Paints now, but only a change the eye can see.
+    void Repaint() override {
+        if (FWidget != nullptr && W()->isVisible() && W()->PaintDue()) {
+            W()->repaint();
+        }
     }
 
 protected:
     void PositionChanged() override {
         if (FWidget != nullptr) {
-            W()->setValue(Position());
+            W()->SetValueUnpainted(Position());
         }
     }
 };
@@ -455,6 +538,12 @@ public:
             UserSelected(selected.isEmpty() ? -1 : W()->row(selected.first()));
         });
         ItemsChanged();
+    }
+    bool Enabled() const override { return FWidget != nullptr && W()->isEnabled(); }
+    void SetEnabled(bool value) override {
+        if (FWidget != nullptr) {
+            W()->setEnabled(value);
+        }
     }
 
 protected:
@@ -546,6 +635,7 @@ QFont WindowFont() {
 TQtHost::TQtHost() : ExecDialog([](QFileDialog& dialog) { return dialog.exec(); }) {}
 
 TQtHost::~TQtHost() {
+    SetInputBlocked(false);
     while (FCursor != app::TCursor::Default) {
         SetCursor(app::TCursor::Default);
     }
@@ -711,6 +801,78 @@ void TQtHost::SetCursor(app::TCursor value) {
 }
 
 void TQtHost::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
+
+namespace {
+
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+// Drops the user's input to one window; other windows (message boxes,
+// dialogs) keep theirs.
+class TInputBlocker : public QObject {
+public:
+    explicit TInputBlocker(QWidget* window) : FWindow(window) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!IsUserInput(event->type())) {
+            return false;
+        }
+        if (FWindow == nullptr) {
+            return false;
+        }
+        if (watched == FWindow.data() ||
+            watched == static_cast<QObject*>(FWindow->windowHandle())) {
+            return true;
+        }
+        auto* widget = qobject_cast<QWidget*>(watched);
+        return widget != nullptr && widget->window() == FWindow.data();
+    }
+
+private:
+    QPointer<QWidget> FWindow;
+};
+
+void TQtHost::SetInputBlocked(bool blocked) {
+    if (blocked && FBlocker == nullptr && FWindow != nullptr) {
+        FBlocker = std::make_unique<TInputBlocker>(FWindow);
+        QCoreApplication::instance()->installEventFilter(FBlocker.get());
+    } else if (!blocked && FBlocker != nullptr) {
+        QCoreApplication::instance()->removeEventFilter(FBlocker.get());
+        FBlocker.reset();
+    }
+}
+
+void TQtHost::DiscardPendingInput() {
+    // What the window system queued while the window's thread was busy is
+    // delivered now, to the blocker; posted events go the same way.
+    QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
 }
 

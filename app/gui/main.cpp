@@ -13,6 +13,7 @@
 #include "app/RKSysUtils.h"
 #include "gui/FirstPaintProbe.h"
 #include "gui/QtViews.h"
+#include "gui/TerminationWatch.h"
 
 namespace {
 
@@ -58,6 +59,10 @@ int main(int argc, char* argv[]) {
 
         // With SLV_BENCH_FIRST_PAINT set, the window reports its first paint
         // on stdout and the process ends: the start-up benchmark reads it.
+        // A request to end the program (a desktop logout sends SIGTERM)
+        // closes the window from the event loop.
+        gui::TTerminationWatch termination(*mainForm);
+
         gui::TFirstPaintProbe probe;
         if (gui::TFirstPaintProbe::Requested()) {
             host.Window()->installEventFilter(&probe);

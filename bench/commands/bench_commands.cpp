@@ -1,13 +1,16 @@
 // Times the window's backup and restore commands, clicked on the real Qt
-// window, against gbak doing the same through the server's service manager
-// with the same options. Runs alternate in one process run; prints medians,
-// the ratios window / gbak, and what the window's repaints cost per output
-// line (the same command once with real repaints and once with repaints that
-// do nothing).
+// window, against gbak and fbsvcmgr doing the same through the server's
+// service manager with the same options. Runs alternate in one process run;
+// prints medians, what the window's repaints cost per output line (the same
+// command once with real repaints and once with repaints that do nothing),
+// the window's peak memory during a backup against its idle memory, and
+// last the ratios of the window to the fastest peer of the same run.
 //
-//   bench_commands [--rows N] [--runs N] [--dir FOLDER] [--keep]
+//   bench_commands [--rows N] [--tables N] [--runs N] [--dir FOLDER] [--keep]
 //   bench_commands --screenshot FILE [--rows N] [--dir FOLDER]
 //
+// --tables adds N small tables with an index each to the generated database
+// (each adds about 21 lines to a verbose backup).
 // --screenshot runs one backup and, after 50 output lines, captures the
 // screen's picture of the window with `import` (run it under Xvfb with
 // QT_QPA_PLATFORM=xcb); otherwise the window is offscreen.
@@ -58,15 +61,6 @@ void Check(bool ok, const std::string& what) {
         std::fprintf(stderr, "%s failed\n", what.c_str());
         std::exit(1);
     }
-}
-
-// The same generated data as the service benchmark: a small customer table
-// and an order table with `rows` rows and an index.
-void CreateDatabase(const std::string& db, int rows) {
-    const std::string script = bench::WriteCreateScript(kServer, db, rows);
-    Check(Run({"isql-fb", "-q", "-b", "-ch", "UTF8", "-user", kUser, "-password", kPassword, "-i",
-               script}) == 0,
-          "creating " + db);
 }
 
 // --- the window's bars and boxes with switchable repaints ---------------------
@@ -122,11 +116,8 @@ public:
     std::vector<std::string> Lines() const override { return FInner->Lines(); }
 
 protected:
-    void AppendLines(const std::vector<std::string>& lines) override {
-        for (const std::string& line : lines) {
-            FInner->Append(line);
-        }
-    }
+    // The lines are split already; a batch stays a batch.
+    void AppendLines(const std::vector<std::string>& lines) override { FInner->AppendBatch(lines); }
 
 private:
     std::unique_ptr<app::IMemo> FInner;
@@ -205,6 +196,7 @@ int main(int argc, char** argv) {
     unsetenv("ISC_PASSWORD");
 
     int rows = 1000000;
+    int tables = 0;
     int runs = 3;
     std::string dir;
     std::string screenshot;
@@ -213,6 +205,8 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         if (a == "--rows" && i + 1 < argc) {
             rows = std::atoi(argv[++i]);
+        } else if (a == "--tables" && i + 1 < argc) {
+            tables = std::max(0, std::atoi(argv[++i]));
         } else if (a == "--runs" && i + 1 < argc) {
             runs = std::atoi(argv[++i]);
         } else if (a == "--dir" && i + 1 < argc) {
@@ -223,7 +217,7 @@ int main(int argc, char** argv) {
             keep = true;
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--rows N] [--runs N] [--dir FOLDER] [--keep] "
+                         "usage: %s [--rows N] [--tables N] [--runs N] [--dir FOLDER] [--keep] "
                          "[--screenshot FILE]\n",
                          argv[0]);
             return 2;
@@ -248,9 +242,9 @@ int main(int argc, char** argv) {
     }
     const std::string db = dbFolder + "/SOLVANE.FDB";
     if (!fs::exists(db)) {
-        std::printf("creating %s with %d rows...\n", db.c_str(), rows);
+        std::printf("creating %s with %d rows and %d more tables...\n", db.c_str(), rows, tables);
         std::fflush(stdout);
-        CreateDatabase(db, rows);
+        Check(bench::CreateDatabase(kServer, db, rows, tables), "creating " + db);
     }
     // The restores read one backup, made once by gbak.
     const std::string source = "source.fbk";
@@ -346,6 +340,7 @@ int main(int argc, char** argv) {
 
     const std::string windowTarget = dbFolder + "/SOLVANE복원.fdb";
     const std::string gbakTarget = dbFolder + "/gbak.fdb";
+    const std::string fbsvcmgrTarget = dbFolder + "/fbsvcmgr.fdb";
     const auto restore = [&](bool realRepaints) {
         fs::remove(windowTarget);
         return runCommand(*form->btnRestoreDB, *form->Memo2, "restore",
@@ -353,8 +348,13 @@ int main(int argc, char** argv) {
     };
 
     // One untimed round first: the client library is loaded and the window
-    // painted once before anything is measured.
+    // painted once before anything is measured. The window's memory is taken
+    // before it, idle as the user opens it, and at its peak during that
+    // first backup.
+    const long idleKiB = bench::ResidentKiB();
+    bench::ResetPeakResident();
     backup(true);
+    const long backupPeakKiB = bench::PeakResidentKiB();
     restore(true);
     inRepaint.clear();
 
@@ -371,6 +371,10 @@ int main(int argc, char** argv) {
             Check(Run(bench::GbakBackupArgs(kServer, db, backupFolder + "/gbak.fbk", true)) == 0,
                   "gbak backup");
         }));
+        times["backup fbsvcmgr"].push_back(bench::Seconds([&] {
+            Check(Run(bench::FbsvcmgrBackupArgs(kServer, db, backupFolder + "/fbsvcmgr.fbk")) == 0,
+                  "fbsvcmgr backup");
+        }));
         RemoveBackups(backupFolder, source);
         times["backup window, no repaints"].push_back(backup(false).first);
 
@@ -383,6 +387,12 @@ int main(int argc, char** argv) {
                                              true)) == 0,
                   "gbak restore");
         }));
+        fs::remove(fbsvcmgrTarget);
+        times["restore fbsvcmgr"].push_back(bench::Seconds([&] {
+            Check(Run(bench::FbsvcmgrRestoreArgs(kServer, backupFolder + "/" + source,
+                                                 fbsvcmgrTarget)) == 0,
+                  "fbsvcmgr restore");
+        }));
         times["restore window, no repaints"].push_back(restore(false).first);
         for (const auto& [name, list] : times) {
             std::printf("  %-28s %8.3f s\n", name.c_str(), list.back());
@@ -390,34 +400,43 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    const double bw = bench::Median(times["backup window"]);
-    const double bg = bench::Median(times["backup gbak"]);
-    const double bn = bench::Median(times["backup window, no repaints"]);
-    const double rw = bench::Median(times["restore window"]);
-    const double rg = bench::Median(times["restore gbak"]);
-    const double rn = bench::Median(times["restore window, no repaints"]);
-    std::printf("\n%d rows, %d runs, medians:\n", rows, runs);
-    std::printf("backup   window %8.3f s   gbak -se %8.3f s   ratio %.3f   (%.0f lines in Memo1)\n",
-                bw, bg, bw / bg, backupLines);
-    std::printf("restore  window %8.3f s   gbak -se %8.3f s   ratio %.3f   (%.0f lines in Memo2)\n",
-                rw, rg, rw / rg, restoreLines);
-    std::printf("repaints per output line: backup %.1f us (%.3f s with, %.3f s without), "
-                "restore %.1f us (%.3f s with, %.3f s without)\n",
-                (bw - bn) / backupLines * 1e6, bw, bn, (rw - rn) / restoreLines * 1e6, rw, rn);
-
-    const auto least = [&](const char* name) {
-        const auto& v = times[name];
-        return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
-    };
-    std::printf("fastest runs: backup window %.3f s / gbak %.3f s = %.3f; restore window %.3f s / "
-                "gbak %.3f s = %.3f\n",
-                least("backup window"), least("backup gbak"),
-                least("backup window") / least("backup gbak"), least("restore window"),
-                least("restore gbak"), least("restore window") / least("restore gbak"));
-    std::printf("time inside the repaints per output line (median): backup %.1f us, "
-                "restore %.1f us\n",
+    const auto median = [&](const char* name) { return bench::Median(times[name]); };
+    const double bw = median("backup window");
+    const double bn = median("backup window, no repaints");
+    const double rw = median("restore window");
+    const double rn = median("restore window, no repaints");
+    std::printf("\n%d rows, %d more tables, %d runs, medians:\n", rows, tables, runs);
+    std::printf(
+        "backup   window %8.3f s   no repaints %8.3f s   gbak -se %8.3f s   fbsvcmgr %8.3f s"
+        "   (%.0f lines in Memo1)\n",
+        bw, bn, median("backup gbak"), median("backup fbsvcmgr"), backupLines);
+    std::printf(
+        "restore  window %8.3f s   no repaints %8.3f s   gbak -se %8.3f s   fbsvcmgr %8.3f s"
+        "   (%.0f lines in Memo2)\n",
+        rw, rn, median("restore gbak"), median("restore fbsvcmgr"), restoreLines);
+    std::printf("repaints per output line: backup %.1f us, restore %.1f us; time inside the "
+                "repaints per output line: backup %.1f us, restore %.1f us\n",
+                (bw - bn) / backupLines * 1e6, (rw - rn) / restoreLines * 1e6,
                 bench::Median(inRepaint["backup"]) / backupLines * 1e6,
                 bench::Median(inRepaint["restore"]) / restoreLines * 1e6);
+    std::printf("window memory: idle %.1f MB, peak during its first backup of %.0f lines %.1f MB "
+                "(+%.1f MB)\n",
+                idleKiB / 1024.0, backupLines, backupPeakKiB / 1024.0,
+                (backupPeakKiB - idleKiB) / 1024.0);
+    // Last: the window against the fastest peer of the same run.
+    for (const char* what : {"backup", "restore"}) {
+        const std::string w = what;
+        const double gbak = median((w + " gbak").c_str());
+        const double svcmgr = median((w + " fbsvcmgr").c_str());
+        std::printf("fastest %s peer: %s\n", what, gbak <= svcmgr ? "gbak -se" : "fbsvcmgr");
+    }
+    for (const char* what : {"backup", "restore"}) {
+        const std::string w = what;
+        const double fastest =
+            std::min(median((w + " gbak").c_str()), median((w + " fbsvcmgr").c_str()));
+        std::printf("ratio %s window/fastest-peer %.3f\n", what,
+                    median((w + " window").c_str()) / fastest);
+    }
 
     delete form;
     app::SetMessageBoxPresenter(nullptr);

@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 extern char** environ;
 
@@ -43,32 +45,88 @@ int Run(const std::vector<std::string>& args, TStderr errors) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string WriteCreateScript(const TServer& server, const std::string& db, int rows) {
-    const std::string script = std::filesystem::path(db).parent_path() / "create.sql";
-    std::ofstream out(script);
-    out << "SET SQL DIALECT 3;\n"
-        << "CREATE DATABASE '" << server.Host << ":" << db << "' USER '" << server.User
-        << "' PASSWORD '" << server.Password << "' PAGE_SIZE 4096 DEFAULT CHARACTER SET UTF8;\n"
-        << "CREATE TABLE CUSTOMER (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(60),"
-           " CITY VARCHAR(40), PHONE VARCHAR(20));\n"
-        << "CREATE TABLE ORDERS (ID INTEGER NOT NULL PRIMARY KEY, CUSTOMER_ID INTEGER,"
-           " AMOUNT NUMERIC(12,2), NOTE VARCHAR(100), CREATED TIMESTAMP);\n"
-        << "CREATE INDEX ORDERS_CUSTOMER ON ORDERS (CUSTOMER_ID);\n"
-        << "COMMIT;\n"
-        << "SET TERM ^;\n"
-        << "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN\n"
-        << "  WHILE (I < 1000) DO BEGIN\n"
-        << "    INSERT INTO CUSTOMER VALUES (:I, '고객 ' || :I, '서울', '02-' || :I);\n"
-        << "    I = I + 1; END\n"
-        << "  I = 0;\n"
-        << "  WHILE (I < " << rows << ") DO BEGIN\n"
-        << "    INSERT INTO ORDERS VALUES (:I, MOD(:I, 1000), :I * 0.01,"
-           " '주문 메모 ' || :I, DATEADD(:I SECOND TO TIMESTAMP '2024-01-01 00:00:00'));\n"
-        << "    I = I + 1; END\n"
-        << "END^\n"
-        << "SET TERM ;^\n"
-        << "COMMIT;\n";
-    return script;
+namespace {
+
+bool Step(const std::vector<std::string>& args, const std::string& what) {
+    if (Run(args, TStderr::Keep) == 0) {
+        return true;
+    }
+    std::fprintf(stderr, "%s failed\n", what.c_str());
+    return false;
+}
+
+// fbsvcmgr on the server's service manager with the login, then the action.
+std::vector<std::string> Fbsvcmgr(const TServer& server, std::vector<std::string> action) {
+    std::vector<std::string> args{"fbsvcmgr",  server.ServiceManager(), "-user", server.User,
+                                  "-password", server.Password};
+    args.insert(args.end(), action.begin(), action.end());
+    return args;
+}
+
+// isql-fb running a script, on a database when one is named.
+std::vector<std::string> Isql(const TServer& server, const std::string& script,
+                              const std::string& db = std::string()) {
+    std::vector<std::string> args{"isql-fb",       "-q",    "-b",        "-ch",
+                                  "UTF8",          "-user", server.User, "-password",
+                                  server.Password, "-i",    script};
+    if (!db.empty()) {
+        args.push_back(server.Host + ":" + db);
+    }
+    return args;
+}
+
+} // namespace
+
+bool CreateDatabase(const TServer& server, const std::string& db, int rows, int tables) {
+    const std::filesystem::path folder = std::filesystem::path(db).parent_path();
+    const std::string create = folder / "create.sql";
+    {
+        std::ofstream out(create);
+        out << "SET SQL DIALECT 3;\n"
+            << "CREATE DATABASE '" << server.Host << ":" << db << "' USER '" << server.User
+            << "' PASSWORD '" << server.Password << "' PAGE_SIZE 4096 DEFAULT CHARACTER SET UTF8;\n"
+            << "COMMIT;\n";
+    }
+    const std::string fill = folder / "fill.sql";
+    {
+        std::ofstream out(fill);
+        out << "CREATE TABLE CUSTOMER (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(60),"
+               " CITY VARCHAR(40), PHONE VARCHAR(20));\n"
+            << "CREATE TABLE ORDERS (ID INTEGER NOT NULL PRIMARY KEY, CUSTOMER_ID INTEGER,"
+               " AMOUNT NUMERIC(12,2), NOTE VARCHAR(100), CREATED TIMESTAMP);\n"
+            << "CREATE INDEX ORDERS_CUSTOMER ON ORDERS (CUSTOMER_ID);\n"
+            << "COMMIT;\n"
+            << "SET TERM ^;\n"
+            << "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN\n"
+            << "  WHILE (I < 1000) DO BEGIN\n"
+            << "    INSERT INTO CUSTOMER VALUES (:I, '고객 ' || :I, '서울', '02-' || :I);\n"
+            << "    I = I + 1; END\n"
+            << "  I = 0;\n"
+            << "  WHILE (I < " << rows << ") DO BEGIN\n"
+            << "    INSERT INTO ORDERS VALUES (:I, MOD(:I, 1000), :I * 0.01,"
+               " '주문 메모 ' || :I, DATEADD(:I SECOND TO TIMESTAMP '2024-01-01 00:00:00'));\n"
+            << "    I = I + 1; END\n"
+            << "END^\n"
+            << "SET TERM ;^\n"
+            << "COMMIT;\n";
+        // The many small tables of a real suite's database.
+        for (int i = 0; i < tables; ++i) {
+            out << "CREATE TABLE T" << i << " (ID INTEGER NOT NULL, NAME VARCHAR(40),"
+                << " AMOUNT NUMERIC(12,2), CREATED DATE);\n"
+                << "CREATE INDEX T" << i << "_ID ON T" << i << " (ID);\n";
+            if (i % 100 == 99) {
+                out << "COMMIT;\n";
+            }
+        }
+        out << "COMMIT;\n";
+    }
+    const auto forcedWrites = [&](bool on) {
+        return Step(Fbsvcmgr(server, {"action_properties", "dbname", db, "prp_write_mode",
+                                      on ? "prp_wm_sync" : "prp_wm_async"}),
+                    "switching forced writes of " + db);
+    };
+    return Step(Isql(server, create), "creating " + db) && forcedWrites(false) &&
+           Step(Isql(server, fill, db), "filling " + db) && forcedWrites(true);
 }
 
 std::vector<std::string> GbakBackupArgs(const TServer& server, const std::string& db,
@@ -92,6 +150,49 @@ std::vector<std::string> GbakRestoreArgs(const TServer& server, const std::strin
                              "-use_all_space", "-se", server.ServiceManager(), file, db, "-user",
                              server.User, "-password", server.Password});
     return args;
+}
+
+std::vector<std::string> FbsvcmgrBackupArgs(const TServer& server, const std::string& db,
+                                            const std::string& file) {
+    return Fbsvcmgr(server, {"action_backup", "dbname", db, "bkp_file", file, "bkp_ignore_limbo",
+                             "bkp_non_transportable", "verbose"});
+}
+
+std::vector<std::string> FbsvcmgrRestoreArgs(const TServer& server, const std::string& file,
+                                             const std::string& db) {
+    return Fbsvcmgr(server, {"action_restore", "bkp_file", file, "dbname", db, "res_replace",
+                             "res_use_all_space", "res_page_size", "4096", "res_buffers", "3000",
+                             "verbose"});
+}
+
+namespace {
+
+// A "Vm...:  123 kB" line of /proc/self/status.
+long StatusKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(key, 0) == 0) {
+            return std::atol(line.c_str() + key.size());
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+long ResidentKiB() {
+    return StatusKiB("VmRSS");
+}
+
+long PeakResidentKiB() {
+    return StatusKiB("VmHWM");
+}
+
+void ResetPeakResident() {
+    // 5: reset the peak resident size to the present one.
+    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 double Seconds(const std::function<void()>& work) {

@@ -1,10 +1,14 @@
 // Times a verbose backup and a restore of one generated database through the
-// service components, against gbak and fbsvcmgr doing the same through the
-// server's service manager. Runs alternate between the three clients in one
-// process run; prints the medians and the ratios ours / peer.
+// service components, read line by line as the tool's commands do today and
+// in bulk, against gbak and fbsvcmgr doing the same through the server's
+// service manager. Runs alternate between the clients in one process run;
+// prints the medians and, last, the ratios of the components to the fastest
+// peer of the same run.
 //
-//   bench_services [--rows N] [--runs N] [--dir FOLDER] [--keep]
+//   bench_services [--rows N] [--tables N] [--runs N] [--dir FOLDER] [--keep]
 //
+// --tables adds N small tables with an index each (a real suite's database
+// has thousands; each adds about 21 lines to a verbose backup).
 // The server (SLV_FB_HOST, default 127.0.0.1) must be able to read and write
 // the folder; a fresh one under /var/tmp is made when none is given.
 #include <sys/stat.h>
@@ -43,31 +47,35 @@ int Run(const std::vector<std::string>& args) {
     return bench::Run(args, bench::TStderr::Discard);
 }
 
-void CreateDatabase(const std::string& db, int rows) {
-    const std::string script = bench::WriteCreateScript(kServer, db, rows);
-    if (Run({"isql-fb", "-q", "-b", "-ch", "UTF8", "-i", script}) != 0) {
-        std::fprintf(stderr, "isql-fb could not create %s\n", db.c_str());
-        std::exit(1);
-    }
-}
-
 template <typename T> void Configure(T& svc) {
     svc.SetLoginPrompt(false);
     svc.SetServerName(kHost);
     svc.Params().Assign(std::vector<std::string>{"user_name=" + kUser, "password=" + kPassword});
 }
 
-// Reads every line, as the tool's commands do.
-size_t ReadToEnd(fib::TpFIBControlAndQueryService& svc) {
+// How the components read the output: line by line, as the tool's
+// commands do today, or in bulk.
+enum class TReading { LineByLine, Bulk };
+
+// Reads every line; returns their number (the empty end line included).
+size_t ReadToEnd(fib::TpFIBControlAndQueryService& svc, TReading reading) {
     size_t lines = 0;
+    std::vector<std::string> batch;
     while (!svc.EndOfOutput()) {
-        const std::string line = svc.ReadNextLine();
-        lines += line.empty() ? 0 : 1;
+        if (reading == TReading::Bulk) {
+            batch.clear();
+            lines += svc.ReadAvailableLines(batch);
+        } else {
+            svc.ReadNextLine();
+            ++lines;
+        }
     }
     return lines;
 }
 
-void OurBackup(const std::string& db, const std::string& file) {
+size_t gLastLines = 0; // lines of the last action read by the components
+
+void OurBackup(const std::string& db, const std::string& file, TReading reading) {
     fib::TpFIBBackupService b;
     Configure(b);
     b.SetDatabaseName(db);
@@ -76,11 +84,11 @@ void OurBackup(const std::string& db, const std::string& file) {
     b.SetVerbose(true);
     b.Attach();
     b.ServiceStart();
-    ReadToEnd(b);
+    gLastLines = ReadToEnd(b, reading);
     b.Detach();
 }
 
-void OurRestore(const std::string& file, const std::string& db) {
+void OurRestore(const std::string& file, const std::string& db, TReading reading) {
     fib::TpFIBRestoreService r;
     Configure(r);
     r.SetOptions({fib::TRestoreOption::Replace, fib::TRestoreOption::UseAllSpace});
@@ -91,7 +99,7 @@ void OurRestore(const std::string& file, const std::string& db) {
     r.DatabaseName().Add(db);
     r.Attach();
     r.ServiceStart();
-    ReadToEnd(r);
+    gLastLines = ReadToEnd(r, reading);
     r.Detach();
 }
 
@@ -102,17 +110,12 @@ void Check(int rc, const char* what) {
     }
 }
 
-const std::string kService = kServer.ServiceManager();
-
 void GbakBackup(const std::string& db, const std::string& file) {
     Check(Run(bench::GbakBackupArgs(kServer, db, file, true)), "gbak backup");
 }
 
 void FbsvcmgrBackup(const std::string& db, const std::string& file) {
-    Check(Run({"fbsvcmgr", kService, "-user", kUser, "-password", kPassword, "action_backup",
-               "dbname", db, "bkp_file", file, "bkp_ignore_limbo", "bkp_non_transportable",
-               "verbose"}),
-          "fbsvcmgr backup");
+    Check(Run(bench::FbsvcmgrBackupArgs(kServer, db, file)), "fbsvcmgr backup");
 }
 
 void GbakRestore(const std::string& file, const std::string& db) {
@@ -120,10 +123,7 @@ void GbakRestore(const std::string& file, const std::string& db) {
 }
 
 void FbsvcmgrRestore(const std::string& file, const std::string& db) {
-    Check(Run({"fbsvcmgr", kService, "-user", kUser, "-password", kPassword, "action_restore",
-               "bkp_file", file, "dbname", db, "res_replace", "res_use_all_space", "res_page_size",
-               "4096", "res_buffers", "3000", "verbose"}),
-          "fbsvcmgr restore");
+    Check(Run(bench::FbsvcmgrRestoreArgs(kServer, file, db)), "fbsvcmgr restore");
 }
 
 } // namespace
@@ -134,6 +134,7 @@ int main(int argc, char** argv) {
     unsetenv("ISC_PASSWORD");
 
     int rows = 1000000;
+    int tables = 0;
     int runs = 5;
     std::string dir;
     bool keep = false;
@@ -141,6 +142,8 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         if (a == "--rows" && i + 1 < argc) {
             rows = std::atoi(argv[++i]);
+        } else if (a == "--tables" && i + 1 < argc) {
+            tables = std::max(0, std::atoi(argv[++i]));
         } else if (a == "--runs" && i + 1 < argc) {
             runs = std::max(1, std::atoi(argv[++i]));
         } else if (a == "--dir" && i + 1 < argc) {
@@ -148,7 +151,8 @@ int main(int argc, char** argv) {
         } else if (a == "--keep") {
             keep = true;
         } else {
-            std::fprintf(stderr, "usage: %s [--rows N] [--runs N] [--dir FOLDER] [--keep]\n",
+            std::fprintf(stderr,
+                         "usage: %s [--rows N] [--tables N] [--runs N] [--dir FOLDER] [--keep]\n",
                          argv[0]);
             return 2;
         }
@@ -162,13 +166,16 @@ int main(int argc, char** argv) {
         }
         dir = pattern;
     }
+    std::filesystem::create_directories(dir);
     chmod(dir.c_str(), 0777); // the server writes here as its own user
 
     const std::string db = dir + "/bench.fdb";
     if (!std::filesystem::exists(db)) {
-        std::printf("creating %s with %d rows...\n", db.c_str(), rows);
+        std::printf("creating %s with %d rows and %d more tables...\n", db.c_str(), rows, tables);
         std::fflush(stdout);
-        CreateDatabase(db, rows);
+        if (!bench::CreateDatabase(kServer, db, rows, tables)) {
+            return 1;
+        }
     }
 
     // One backup file per client, so that every restore reads the same kind
@@ -181,8 +188,10 @@ int main(int argc, char** argv) {
     const std::string restoreFrom = dir + "/source.fbk";
     GbakBackup(db, restoreFrom);
     const std::vector<Client> clients = {
-        {"components", [&] { OurBackup(db, dir + "/ours.fbk"); },
-         [&] { OurRestore(restoreFrom, dir + "/ours.fdb"); }},
+        {"components", [&] { OurBackup(db, dir + "/ours.fbk", TReading::LineByLine); },
+         [&] { OurRestore(restoreFrom, dir + "/ours.fdb", TReading::LineByLine); }},
+        {"bulk", [&] { OurBackup(db, dir + "/bulk.fbk", TReading::Bulk); },
+         [&] { OurRestore(restoreFrom, dir + "/bulk.fdb", TReading::Bulk); }},
         {"gbak -se", [&] { GbakBackup(db, dir + "/gbak.fbk"); },
          [&] { GbakRestore(restoreFrom, dir + "/gbak.fdb"); }},
         {"fbsvcmgr", [&] { FbsvcmgrBackup(db, dir + "/fbsvcmgr.fbk"); },
@@ -208,24 +217,40 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("\n%d rows, %d runs each, medians:\n", rows, runs);
+    std::printf("\n%d rows, %d more tables, %d runs each, medians (%zu lines in the last "
+                "restore):\n",
+                rows, tables, runs, gLastLines);
+    std::map<std::string, std::pair<double, double>> ratios; // line by line, bulk
     for (const char* what : {"backup", "restore"}) {
         auto& times = std::string(what) == "backup" ? backupTimes : restoreTimes;
-        const double ours = bench::Median(times["components"]);
+        const double lineByLine = bench::Median(times["components"]);
+        const double bulk = bench::Median(times["bulk"]);
         const double gbak = bench::Median(times["gbak -se"]);
         const double svcmgr = bench::Median(times["fbsvcmgr"]);
-        std::printf("%-8s components %7.3f s   gbak -se %7.3f s   fbsvcmgr %7.3f s   "
-                    "ours/gbak %.3f   ours/fbsvcmgr %.3f\n",
-                    what, ours, gbak, svcmgr, ours / gbak, ours / svcmgr);
+        const double fastest = std::min(gbak, svcmgr);
+        std::printf("%-8s components line by line %7.3f s   bulk %7.3f s   gbak -se %7.3f s   "
+                    "fbsvcmgr %7.3f s   fastest peer: %s\n",
+                    what, lineByLine, bulk, gbak, svcmgr, gbak <= svcmgr ? "gbak -se" : "fbsvcmgr");
         // The same ratios taken within each run, which cancels slow drifts of
         // the machine's load between runs.
-        std::vector<double> perRunGbak, perRunSvcmgr;
+        std::vector<double> perRunLine, perRunBulk;
         for (size_t i = 0; i < times["components"].size(); ++i) {
-            perRunGbak.push_back(times["components"][i] / times["gbak -se"][i]);
-            perRunSvcmgr.push_back(times["components"][i] / times["fbsvcmgr"][i]);
+            const double peer = std::min(times["gbak -se"][i], times["fbsvcmgr"][i]);
+            perRunLine.push_back(times["components"][i] / peer);
+            perRunBulk.push_back(times["bulk"][i] / peer);
         }
-        std::printf("%-8s median of per-run ratios: ours/gbak %.3f   ours/fbsvcmgr %.3f\n", what,
-                    bench::Median(perRunGbak), bench::Median(perRunSvcmgr));
+        std::printf("%-8s median of per-run ratios to the fastest peer: line by line %.3f   bulk "
+                    "%.3f\n",
+                    what, bench::Median(perRunLine), bench::Median(perRunBulk));
+        ratios[what] = {lineByLine / fastest, bulk / fastest};
+    }
+    for (const char* what : {"backup", "restore"}) {
+        std::printf("ratio %s component line by line/fastest-peer %.3f\n", what,
+                    ratios[what].first);
+    }
+    // Last: the components as they read from now on, in bulk.
+    for (const char* what : {"backup", "restore"}) {
+        std::printf("ratio %s component/fastest-peer %.3f\n", what, ratios[what].second);
     }
 
     if (!keep && ownDir) {

@@ -1,4 +1,4 @@
-// Reply bytes in: the line and running-state parsers must accept only
+// Reply bytes in: the line, bulk output and running-state parsers must accept only
 // replies that lie inside the buffer, and the line they hand back must be
 // what the reply says. The reply sits in a buffer of exactly its size, so any
 // read past it is caught.
@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+#include <algorithm>
 
 #include "services/IB_Services.h"
 
@@ -49,6 +53,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
     case fib::TReplyStatus::Unexpected:
         break;
+    }
+
+    // The bulk reply: an accepted one lies inside the buffer, with its end
+    // marker after the text; its text cut into lines keeps the carry within
+    // its bound and hands out lines without line ends or zero bytes.
+    const fib::TOutputReply output = fib::ParseOutputReply(reply, bufferSize);
+    if (output.Status != fib::TReplyStatus::Unexpected) {
+        if (reply[0] != 0x3F || output.TextOffset != 3 ||
+            output.TextOffset + output.TextLength >= bufferSize ||
+            std::memchr(reply + 3 + output.TextLength, 0x01, bufferSize - 3 - output.TextLength) ==
+                nullptr ||
+            (output.Status == fib::TReplyStatus::EndOfOutput &&
+             (output.TextLength != 0 || reply[3] != 0x01))) {
+            std::abort();
+        }
+        const size_t longest = 1 + cut * 3;
+        std::string carry(cut, 'c');
+        std::vector<std::string> lines;
+        const size_t added = fib::SplitOutputLines(
+            carry, std::string_view(reply + 3, output.TextLength), longest, lines);
+        if (added != lines.size() || carry.size() >= std::max<size_t>(longest, cut + 1)) {
+            std::abort();
+        }
+        for (const std::string& l : lines) {
+            if (l.find('\n') != std::string::npos || l.find('\0') != std::string::npos ||
+                l.size() > longest + 1) {
+                std::abort();
+            }
+        }
     }
 
     const fib::TRunningReply running = fib::ParseRunningReply(reply, bufferSize);

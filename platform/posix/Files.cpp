@@ -5,12 +5,59 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
+
+TPathProbe ProbePath(const std::string& path) {
+    TPathProbe probe;
+    if (path.empty()) {
+        probe.Kind = TPathKind::Missing;
+        probe.Error = ENOENT;
+        probe.Reason = ErrorText(ENOENT);
+        return probe;
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        probe.Error = errno;
+        probe.Reason = ErrorText(probe.Error);
+        // Only "no such entry" says that nothing is there. ENOTDIR (a part
+        // of the path is a file) also means the path names nothing.
+        probe.Kind = (probe.Error == ENOENT || probe.Error == ENOTDIR) ? TPathKind::Missing
+                                                                       : TPathKind::Unknown;
+        return probe;
+    }
+    probe.Kind = S_ISREG(st.st_mode)   ? TPathKind::File
+                 : S_ISDIR(st.st_mode) ? TPathKind::Folder
+                                       : TPathKind::Other;
+    return probe;
+}
+
+std::string ErrorText(int error) {
+    char buffer[256];
+    // The GNU variant returns the text, which may not be in the buffer.
+    const char* text = ::strerror_r(error, buffer, sizeof buffer);
+    return text != nullptr ? std::string(text) : std::string("error ") + std::to_string(error);
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+bool CanChangeFolder(const std::string& folder, std::string& reason) {
+    reason.clear();
+    if (::access(folder.c_str(), W_OK | X_OK) == 0)
+        return true;
+    reason = ErrorText(errno);
+    return false;
+}
 
 bool FileExists(const std::string& path) {
     struct stat st {};
@@ -58,6 +105,19 @@ bool RenameFile(const std::string& oldPath, const std::string& newPath) {
     struct stat st {};
     if (::lstat(newPath.c_str(), &st) == 0 || errno != ENOENT)
         return false;
+    return ::rename(oldPath.c_str(), newPath.c_str()) == 0;
+}
+
+bool ReplaceFileByRename(const std::string& oldPath, const std::string& newPath) {
+    if (oldPath.empty() || newPath.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    struct stat st {};
+    if (::lstat(newPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
     return ::rename(oldPath.c_str(), newPath.c_str()) == 0;
 }
 

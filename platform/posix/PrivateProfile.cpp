@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -404,6 +405,52 @@ bool WriteProfileString(const std::string& section, const std::string& key,
     if (exists && *updated == contents)
         return true;
     return ReplaceFile(path, *updated, exists ? &st : nullptr);
+}
+
+} // namespace platform
+
+namespace platform {
+
+bool CanWriteProfile(const std::string& fileName, std::string& reason) {
+    reason.clear();
+    if (fileName.empty()) {
+        reason = std::strerror(ENOENT);
+        return false;
+    }
+    std::string path = fileName;
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            reason = "not a plain file";
+            return false;
+        }
+        char resolved[PATH_MAX];
+        if (::realpath(fileName.c_str(), resolved) == nullptr) {
+            reason = std::strerror(errno);
+            return false;
+        }
+        path = resolved;
+        if ((st.st_mode & 0222) == 0) {
+            reason = "read-only file";
+            return false;
+        }
+        if (::access(path.c_str(), W_OK) != 0) {
+            reason = std::strerror(errno);
+            return false;
+        }
+    } else if (errno != ENOENT) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    // The new contents go to a temporary file in the same folder first.
+    const size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string(".") : (slash == 0 ? "/" : path.substr(0, slash));
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        reason = folder + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 } // namespace platform

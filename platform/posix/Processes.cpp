@@ -8,7 +8,11 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <cstring>
+#include <pwd.h>
+#include <sstream>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -110,6 +114,114 @@ std::string ExecutableFile() {
         return std::string();
     buffer.resize(static_cast<size_t>(n));
     return buffer;
+}
+
+} // namespace platform
+
+namespace platform {
+
+TEndRight CanEndProcess(std::uint32_t processId) {
+    if (processId == 0 || processId > static_cast<std::uint32_t>(INT32_MAX))
+        return TEndRight::Denied;
+    if (::kill(static_cast<pid_t>(processId), 0) == 0)
+        return TEndRight::Allowed;
+    return errno == ESRCH ? TEndRight::Gone : TEndRight::Denied;
+}
+
+bool ProcessRunning(std::uint32_t processId) {
+    const char state = ProcessState("/proc/" + std::to_string(processId));
+    return state != '?' && state != 'Z' && state != 'X';
+}
+
+bool ProcessUser(std::uint32_t processId, TProcessUser& user) {
+    user = TProcessUser();
+    const std::string status = ReadSmallFile("/proc/" + std::to_string(processId) + "/status");
+    std::istringstream lines(status);
+    std::string line;
+    bool haveUid = false;
+    bool haveGid = false;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        fields >> name;
+        // "Uid:" and "Gid:" list real, effective, saved and file-system ids.
+        if (name == "Uid:" || name == "Gid:") {
+            std::uint32_t real = 0;
+            std::uint32_t effective = 0;
+            if (fields >> real >> effective) {
+                (name == "Uid:" ? user.Uid : user.Gid) = effective;
+                (name == "Uid:" ? haveUid : haveGid) = true;
+            }
+        } else if (name == "Groups:") {
+            std::uint32_t group = 0;
+            while (fields >> group)
+                user.Groups.push_back(group);
+        }
+    }
+    if (!haveUid || !haveGid)
+        return false;
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(user.Uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+        user.Name = found->pw_name;
+    return true;
+}
+
+namespace {
+
+bool InGroup(const TProcessUser& user, std::uint32_t gid) {
+    if (user.Gid == gid)
+        return true;
+    for (std::uint32_t g : user.Groups)
+        if (g == gid)
+            return true;
+    return false;
+}
+
+// The permission bits (r=4, w=2, x=1) that apply to `user` on `st`.
+unsigned Rights(const TProcessUser& user, const struct stat& st) {
+    if (st.st_uid == user.Uid)
+        return (st.st_mode >> 6) & 7;
+    if (InGroup(user, st.st_gid))
+        return (st.st_mode >> 3) & 7;
+    return st.st_mode & 7;
+}
+
+} // namespace
+
+TAccess UserMayWriteFolder(const TProcessUser& user, const std::string& folder,
+                           std::string& reason) {
+    reason.clear();
+    if (folder.empty() || folder[0] != '/') {
+        reason = "not an absolute path";
+        return TAccess::Unknown;
+    }
+    // The folder itself needs write and search; every folder above it search.
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    bool first = true;
+    for (;;) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            reason = path + ": " + std::strerror(errno);
+            return TAccess::Unknown;
+        }
+        if (user.Uid != 0) {
+            const unsigned needed = first ? 3u : 1u;
+            if ((Rights(user, st) & needed) != needed) {
+                reason = path;
+                return TAccess::Denied;
+            }
+        }
+        if (path == "/")
+            break;
+        const size_t slash = path.find_last_of('/');
+        path = slash == 0 ? std::string("/") : path.substr(0, slash);
+        first = false;
+    }
+    return TAccess::Allowed;
 }
 
 } // namespace platform

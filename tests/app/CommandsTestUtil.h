@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <set>
 #include <spawn.h>
@@ -127,6 +128,81 @@ inline const TDemo& Demo(int rows = 3000) {
     return demo;
 }
 
+// The marker row the live databases of the tests carry.
+inline constexpr int LiveMarker = 4711;
+
+// A copy of the demo database at `path` with a table LIVE_MARK holding one
+// marker row, so that it can be told from any restore of the demo backup.
+inline void MakeMarkedDatabase(const std::string& path) {
+    CopyForServer(Demo().Database, path);
+    std::string output;
+    ASSERT_EQ(slvtest::RunIsql(path,
+                               "CREATE TABLE LIVE_MARK (N INTEGER);\nCOMMIT;\n"
+                               "INSERT INTO LIVE_MARK VALUES (" +
+                                   std::to_string(LiveMarker) + ");\nCOMMIT;\n",
+                               &output),
+              0)
+        << output;
+}
+
+// What a fault must never cost, checked after it by one checker: the live
+// database by content through the server (its marker row and the row counts
+// and checksum of every table), every backup file that was in the backup
+// folder before (byte for byte), and the settings file byte for byte.
+class TNothingLost {
+public:
+    void Watch(const std::string& database, const std::string& backupFolder,
+               const std::string& settingsFile) {
+        FDatabase = database;
+        FSettings = settingsFile;
+        FHadSettings = fs::exists(settingsFile);
+        FSettingsText = ReadText(settingsFile);
+        FFingerprint = fs::exists(database) ? slvtest::DatabaseFingerprint(database) : "";
+        FBackups.clear();
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(backupFolder, ec)) {
+            if (entry.path().extension() == ".fbk") {
+                FBackups[entry.path().string()] = ReadText(entry.path().string());
+            }
+        }
+        FWatching = true;
+    }
+
+    // Checks everything; call it once the fault is over.
+    void Check() const {
+        ASSERT_TRUE(FWatching) << "nothing was watched";
+        if (!FFingerprint.empty()) {
+            EXPECT_TRUE(fs::exists(FDatabase)) << FDatabase << " is gone";
+            std::string output;
+            EXPECT_EQ(slvtest::RunIsql(FDatabase, "SELECT 'mark=' || N FROM LIVE_MARK;\n", &output),
+                      0)
+                << output;
+            EXPECT_NE(output.find("mark=" + std::to_string(LiveMarker)), std::string::npos)
+                << "the marker row is gone:\n"
+                << output;
+            EXPECT_EQ(slvtest::DatabaseFingerprint(FDatabase), FFingerprint)
+                << "the live database changed";
+        }
+        for (const auto& [path, bytes] : FBackups) {
+            EXPECT_TRUE(fs::exists(path)) << path << " is gone";
+            EXPECT_TRUE(ReadText(path) == bytes) << path << " changed";
+        }
+        EXPECT_EQ(fs::exists(FSettings), FHadSettings);
+        EXPECT_EQ(ReadText(FSettings), FSettingsText) << "the settings changed";
+    }
+
+    size_t BackupCount() const { return FBackups.size(); }
+
+private:
+    bool FWatching = false;
+    std::string FDatabase;
+    std::string FFingerprint;
+    std::string FSettings;
+    bool FHadSettings = false;
+    std::string FSettingsText;
+    std::map<std::string, std::string> FBackups;
+};
+
 // A child process ended by its id and reaped, whatever the test did.
 class TChild {
 public:
@@ -185,6 +261,9 @@ protected:
     void SetUp() override {
         Root = slvtest::MakeTempDir("commands");
         Tool = OpenFolder(Root + "/tool") + "/";
+        DataFolder = OpenFolder(Root + "/db");
+        BackupFolder = OpenFolder(Root + "/backup");
+        Database = DataFolder + "/SOLVANE.FDB";
         app::SetToolFolderOverride(Tool);
         StartFolder = fs::current_path().string();
         app::SetMessageBoxPresenter(
@@ -204,10 +283,15 @@ protected:
         Headless.FixedNow = {2024, 6, 19, 22, 17, 5, 0};
     }
 
-    void TearDown() override {
+    // Frees the window (a test may open a new one).
+    void CloseForm() {
         delete Application; // frees the window it owns
         Application = nullptr;
         Form = nullptr;
+    }
+
+    void TearDown() override {
+        CloseForm();
         app::SetMessageBoxPresenter(nullptr);
         app::SetToolFolderOverride("");
         fs::current_path(StartFolder);
@@ -296,8 +380,24 @@ protected:
         return boxes;
     }
 
+    // The command ended well: the one box shown (besides the question about
+    // a running Solvane.exe) is an information box of that caption naming
+    // `file`. Call it with ASSERT_NO_FATAL_FAILURE.
+    void ExpectSuccessBox(const std::string& caption, const std::string& file) {
+        const auto boxes = BoxesBesidesQuestion();
+        ASSERT_EQ(boxes.size(), 1u) << (boxes.empty() ? "" : boxes[0].Text);
+        EXPECT_EQ(boxes[0].Caption, caption);
+        EXPECT_EQ(boxes[0].Flags, 64);
+        EXPECT_NE(boxes[0].Text.find(file), std::string::npos) << boxes[0].Text;
+    }
+
     std::string Root;
     std::string Tool;
+    // A database folder and a backup folder, both open to the server, and
+    // the database's path.
+    std::string DataFolder;
+    std::string BackupFolder;
+    std::string Database;
     std::string StartFolder;
     app::THeadlessHost Headless;
     app::TmainForm* Form = nullptr;

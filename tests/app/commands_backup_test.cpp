@@ -10,8 +10,7 @@ class BackupCommandTest : public CommandsTest {
 protected:
     void SetUp() override {
         CommandsTest::SetUp();
-        DataFolder = OpenFolder(Root + "/db");
-        BackupFolder = OpenFolder(Root + "/backup") + "/";
+        BackupFolder += "/";
     }
 
     // A window whose settings name a fresh database and the backup folder.
@@ -20,10 +19,6 @@ protected:
         WriteIni(server, Database, BackupFolder);
         return CreateForm();
     }
-
-    std::string DataFolder;
-    std::string BackupFolder;
-    std::string Database;
 };
 
 TEST_F(BackupCommandTest, ClickBacksUpListsTheFileAndWritesTheEndLines) {
@@ -54,8 +49,9 @@ TEST_F(BackupCommandTest, ClickBacksUpListsTheFileAndWritesTheEndLines) {
     EXPECT_EQ(end[6], "");
     EXPECT_EQ(end[7], " ");
 
+    EXPECT_EQ(lines[1], "서버에 연결하는 중입니다: 127.0.0.1");
     // One step and one repaint per output line, the final empty read too.
-    const int outputLines = static_cast<int>(lines.size()) - 1 - 6;
+    const int outputLines = static_cast<int>(lines.size()) - 2 - 6;
     EXPECT_EQ(bar.Position(), std::min(outputLines, app::IProgressBar::Max));
     EXPECT_EQ(bar.RepaintCount(), outputLines);
     EXPECT_EQ(memo.RepaintCount(), 0) << "the output box is not repainted during a backup";
@@ -154,7 +150,9 @@ TEST_F(BackupCommandTest, ServerDownShowsTheClientLayersTextAndCompletesNothing)
     EXPECT_NE(Boxes[0].Text.find("Unable to complete network request to host"), std::string::npos)
         << Boxes[0].Text;
     EXPECT_TRUE(form.btnBackupDB->Enabled());
-    EXPECT_EQ(form.Memo1->Lines(), std::vector<std::string>{"====== 백업 시작 ======"});
+    EXPECT_EQ(form.Memo1->Lines(),
+              (std::vector<std::string>{"====== 백업 시작 ======",
+                                        "서버에 연결하는 중입니다: 127.0.0.1/3099"}));
     EXPECT_FALSE(AnyLineContains(form.Memo1->Lines(), "완료"));
     EXPECT_FALSE(form.pFIBBackupService1->Active());
     // The settings were written before the service was asked.

@@ -12,9 +12,6 @@ class RestoreCommandTest : public CommandsTest {
 protected:
     void SetUp() override {
         CommandsTest::SetUp();
-        DataFolder = OpenFolder(Root + "/db");
-        BackupFolder = OpenFolder(Root + "/backup");
-        Database = DataFolder + "/SOLVANE.FDB";
         Target = DataFolder + "/SOLVANE복원.fdb";
     }
 
@@ -36,9 +33,6 @@ protected:
         EXPECT_EQ(form.Components().size(), ComponentsBefore);
     }
 
-    std::string DataFolder;
-    std::string BackupFolder;
-    std::string Database;
     std::string Target;
     size_t ComponentsBefore = 0;
 };
@@ -55,7 +49,7 @@ TEST_F(RestoreCommandTest, ClickRestoresTheChosenFileBesideTheDatabase) {
 
     form.btnRestoreDB->Click();
 
-    ASSERT_TRUE(Boxes.empty()) << Boxes[0].Text;
+    ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("복원완료", Target));
     ASSERT_TRUE(fs::exists(Target));
     EXPECT_EQ(slvtest::DatabaseFingerprint(Target), Demo().Fingerprint);
 
@@ -103,7 +97,7 @@ TEST_F(RestoreCommandTest, BackupFolderTypedWithoutItsSeparator) {
 
     form.btnRestoreDB->Click();
 
-    ASSERT_TRUE(Boxes.empty()) << Boxes[0].Text;
+    ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("복원완료", Target));
     EXPECT_EQ(slvtest::DatabaseFingerprint(Target), Demo().Fingerprint);
 }
 
@@ -116,7 +110,7 @@ TEST_F(RestoreCommandTest, KoreanDatabaseName) {
 
     form.btnRestoreDB->Click();
 
-    ASSERT_TRUE(Boxes.empty()) << Boxes[0].Text;
+    ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("복원완료", DataFolder + "/솔바네복원.fdb"));
     EXPECT_EQ(form.Memo2->Lines().back(), "복원된 파일이름: " + DataFolder + "/솔바네복원.fdb");
     EXPECT_EQ(slvtest::DatabaseFingerprint(DataFolder + "/솔바네복원.fdb"), Demo().Fingerprint);
 }

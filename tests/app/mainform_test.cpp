@@ -2,6 +2,7 @@
 // the path choosers, the file list's click and the standard error display.
 #include "app/HeadlessWidgets.h"
 #include "app/MainForm.h"
+#include "app/OutputPane.h"
 #include "app/RKSysUtils.h"
 #include "app/Settings.h"
 #include "testsupport/WindowTest.h"
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -473,6 +475,25 @@ TEST(StandardErrorDisplay, FullStopRule) {
     }
 }
 
+TEST_F(MainFormTest, CloseRequestWaitsForARunningHandler) {
+    CreateForm();
+    auto& form = dynamic_cast<app::THeadlessForm&>(Form->Form());
+    bool closedInside = true;
+    bool keptInside = false;
+    app::TmainForm::RunEvent([&] {
+        EXPECT_TRUE(app::TmainForm::EventRunning());
+        closedInside = Form->RequestClose();
+        keptInside = Form->CloseRequested();
+    });
+    EXPECT_FALSE(closedInside);
+    EXPECT_TRUE(keptInside);
+    EXPECT_EQ(form.CloseCount(), 0);
+    EXPECT_FALSE(app::TmainForm::EventRunning());
+    EXPECT_TRUE(Form->RequestClose());
+    EXPECT_EQ(form.CloseCount(), 1);
+    EXPECT_FALSE(form.Visible());
+}
+
 TEST_F(MainFormTest, UnhandledErrorOfAnEventGoesToTheErrorDisplay) {
     app::TmainForm::RunEvent([] { throw rtl::Exception("Cannot attach"); });
     app::TmainForm::RunEvent([] { throw std::runtime_error("boom."); });
@@ -497,6 +518,54 @@ TEST(WidgetInterfaces, MemoAppendSplitsLines) {
     EXPECT_EQ(memo.Lines(), (std::vector<std::string>{"one", "two", "three", "four", "", ""}));
     memo.Clear();
     EXPECT_TRUE(memo.Lines().empty());
+}
+
+TEST(WidgetInterfaces, MemoAppendsABatchAsAppendWouldLineByLine) {
+    const std::vector<std::string> batch = {"gbak:one ", "", "two\r\nthree", "four\n"};
+    app::THeadlessMemo byLine(nullptr, app::TControlDef{});
+    app::THeadlessMemo inBulk(nullptr, app::TControlDef{});
+    for (const std::string& text : batch) {
+        byLine.Append(text);
+    }
+    inBulk.AppendBatch(batch);
+    inBulk.AppendBatch({"gbak:five ", ""});
+    byLine.Append("gbak:five ");
+    byLine.Append("");
+    EXPECT_EQ(inBulk.Lines(), byLine.Lines());
+    inBulk.AppendBatch({});
+    EXPECT_EQ(inBulk.Lines().size(), 8u);
+}
+
+TEST(WidgetInterfaces, OutputPaneRepaintsAtMostOncePerIntervalAndAtTheEnd) {
+    using namespace std::chrono_literals;
+    app::THeadlessMemo memo(nullptr, app::TControlDef{});
+    app::THeadlessProgressBar bar(nullptr, app::TControlDef{});
+    auto now = std::chrono::steady_clock::time_point{};
+    app::TOutputPane pane(memo, bar, app::TRepaintThrottle(25ms, [&now] { return now; }));
+    // One second of output: a batch of 60 lines every 2 ms, and pauses
+    // (empty batches) that repaint only what waits to be painted.
+    int repaints = 0;
+    for (int i = 0; i < 500; ++i) {
+        repaints += pane.Add(std::vector<std::string>(60, "line ")) ? 1 : 0;
+        now += 2ms;
+    }
+    EXPECT_LE(repaints, 40);
+    EXPECT_GE(repaints, 35);
+    EXPECT_EQ(memo.RepaintCount(), repaints);
+    EXPECT_EQ(bar.RepaintCount(), repaints);
+    now += 1s;
+    EXPECT_TRUE(pane.Add({})); // the last batch waited: painted now
+    EXPECT_FALSE(pane.Add({}));
+    now += 1s;
+    EXPECT_FALSE(pane.Add({})); // nothing new, nothing painted
+    pane.Add({"last ", ""});
+    pane.Flush(); // the end is painted at once
+    EXPECT_EQ(memo.RepaintCount(), repaints + 2);
+    pane.Flush();
+    EXPECT_EQ(memo.RepaintCount(), repaints + 2);
+    EXPECT_EQ(memo.Lines().size(), 30002u);
+    EXPECT_EQ(memo.Lines()[30000], "last ");
+    EXPECT_EQ(bar.Position(), app::IProgressBar::Max);
 }
 
 TEST(WidgetInterfaces, ProgressBarClampsToItsRange) {

@@ -1,6 +1,6 @@
 // The three commands on the real Qt window (offscreen) against the real
 // server: clicks on the push buttons, the choice in the list widget.
-#include "../app/CommandsTestUtil.h"
+#include "CommandsGuiTestUtil.h"
 
 #include "app/Commands.h"
 #include "gui/QtViews.h"
@@ -14,48 +14,6 @@
 
 namespace cmdtest {
 namespace {
-
-class CommandsGuiTest : public CommandsTest {
-protected:
-    void SetUp() override {
-        CommandsTest::SetUp();
-        DataFolder = OpenFolder(Root + "/db");
-        BackupFolder = OpenFolder(Root + "/backup");
-        Database = DataFolder + "/SOLVANE.FDB";
-    }
-
-    app::TmainForm& Open() {
-        WriteIni("127.0.0.1", Database, BackupFolder + "/");
-        const app::TFormHost host = Qt.Host();
-        app::TmainForm& form = CreateForm(&host);
-        form.Show();
-        QApplication::processEvents();
-        return form;
-    }
-
-    template <typename T> static T* Widget(app::IWidget* widget) {
-        T* w = qobject_cast<T*>(gui::TQtHost::QtWidget(widget));
-        EXPECT_NE(w, nullptr);
-        return w;
-    }
-
-    void Click(app::IWidget* button) {
-        QTest::mouseClick(Widget<QPushButton>(button), Qt::LeftButton);
-    }
-
-    void ChooseInList(app::TmainForm& form, const std::string& name) {
-        auto* list = Widget<QListWidget>(form.fbBackup.get());
-        const auto found = list->findItems(QString::fromStdString(name), Qt::MatchExactly);
-        ASSERT_EQ(found.size(), 1);
-        list->setCurrentItem(found.first());
-        ASSERT_EQ(form.lbBackupFN->Caption(), name);
-    }
-
-    gui::TQtHost Qt;
-    std::string DataFolder;
-    std::string BackupFolder;
-    std::string Database;
-};
 
 TEST_F(CommandsGuiTest, BackupByClick) {
     SLV_REQUIRE_SERVER();
@@ -90,8 +48,8 @@ TEST_F(CommandsGuiTest, RestoreByClickAfterChoosingInTheList) {
 
     Click(form.btnRestoreDB.get());
 
-    ASSERT_TRUE(Boxes.empty()) << Boxes[0].Text;
     const std::string target = DataFolder + "/SOLVANE복원.fdb";
+    ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("복원완료", target));
     EXPECT_EQ(slvtest::DatabaseFingerprint(target), Demo().Fingerprint);
     const auto lines = form.Memo2->Lines();
     ASSERT_GE(lines.size(), 2u);
@@ -118,7 +76,7 @@ TEST_F(CommandsGuiTest, MakeServerByClick) {
 
     Click(form.btnChangeServer.get());
 
-    ASSERT_TRUE(BoxesBesidesQuestion().empty()) << BoxesBesidesQuestion()[0].Text;
+    ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("변경완료", Database));
     EXPECT_EQ(slvtest::DatabaseFingerprint(DataFolder + "/SOLVANE~.fdb"), live);
     EXPECT_EQ(slvtest::DatabaseFingerprint(Database), Demo().Fingerprint);
     EXPECT_EQ(app::ReadIniValue("Environment.ini", "SYSTEM", "SvrIP"), "127.0.0.1");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "ServiceTestUtil.h"
 
@@ -65,6 +66,67 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LineReply, NullBuffer) {
     EXPECT_EQ(ParseLineReply(nullptr, 100).Status, TReplyStatus::Unexpected);
     EXPECT_EQ(ParseRunningReply(nullptr, 100).Status, TReplyStatus::Unexpected);
+}
+
+struct OutputCase {
+    const char* title;
+    std::string reply;
+    TReplyStatus status;
+    std::string text;
+};
+
+class OutputReplyTest : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(OutputReplyTest, Parses) {
+    const OutputCase& c = GetParam();
+    const TOutputReply r = ParseOutputReply(c.reply.data(), c.reply.size());
+    EXPECT_EQ(static_cast<int>(r.Status), static_cast<int>(c.status)) << c.title;
+    if (r.Status != TReplyStatus::Unexpected) {
+        ASSERT_LE(r.TextOffset + r.TextLength, c.reply.size());
+        EXPECT_EQ(c.reply.substr(r.TextOffset, r.TextLength), c.text) << c.title;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, OutputReplyTest,
+    ::testing::Values(
+        OutputCase{"buffer full", Bytes({0x3F, 3, 0}) + "a\nb" + Bytes({2, 1}), TReplyStatus::Ok,
+                   "a\nb"},
+        OutputCase{"wait ended", Bytes({0x3F, 0, 0, 0x40, 1}), TReplyStatus::Ok, ""},
+        OutputCase{"not ready", Bytes({0x3F, 0, 0, 0x04, 1}), TReplyStatus::Ok, ""},
+        OutputCase{"last output", Bytes({0x3F, 2, 0}) + "z\n" + Bytes({1}), TReplyStatus::Ok,
+                   "z\n"},
+        OutputCase{"end of output", Bytes({0x3F, 0, 0, 1}), TReplyStatus::EndOfOutput, ""},
+        OutputCase{"marks without end", Bytes({0x3F, 0, 0, 2, 0x40}), TReplyStatus::Unexpected, ""},
+        OutputCase{"foreign mark", Bytes({0x3F, 0, 0, 3, 1}), TReplyStatus::Unexpected, ""},
+        OutputCase{"length past the reply", Bytes({0x3F, 9, 0}) + "ab" + Bytes({1}),
+                   TReplyStatus::Unexpected, ""},
+        OutputCase{"line reply", Bytes({0x3E, 0, 0, 1}), TReplyStatus::Unexpected, ""},
+        OutputCase{"empty", "", TReplyStatus::Unexpected, ""}));
+
+TEST(OutputLines, SplitLikeTheLineQueryAndBoundTheCarry) {
+    struct Case {
+        std::string carry;
+        std::string output;
+        size_t longest;
+        std::vector<std::string> lines;
+        std::string carryAfter;
+    };
+    const Case cases[] = {
+        {"", "one\ntwo\nthr", 100, {"one ", "two "}, "thr"},
+        {"thr", "ee\n\n", 100, {"three ", " "}, ""},
+        {"", std::string("a\0b\nc", 5), 100, {"a"}, "c"},
+        {"ab", "cdefg\nh", 4, {"abcd", "efg "}, "h"},
+        {"", "xyz", 0, {"x", "y", "z"}, ""},
+        {"keep", "", 10, {}, "keep"},
+    };
+    for (const Case& c : cases) {
+        std::string carry = c.carry;
+        std::vector<std::string> lines;
+        EXPECT_EQ(SplitOutputLines(carry, c.output, c.longest, lines), c.lines.size()) << c.output;
+        EXPECT_EQ(lines, c.lines) << c.output;
+        EXPECT_EQ(carry, c.carryAfter) << c.output;
+    }
 }
 
 struct RunningCase {

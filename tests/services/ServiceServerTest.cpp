@@ -84,6 +84,20 @@ std::vector<std::string> ReadAll(TpFIBControlAndQueryService& svc) {
     return lines;
 }
 
+// The same, read in bulk; the empty end line is left out too.
+std::vector<std::string> ReadAllInBulk(TpFIBControlAndQueryService& svc) {
+    std::vector<std::string> lines;
+    while (!svc.EndOfOutput()) {
+        svc.ReadAvailableLines(lines);
+    }
+    EXPECT_FALSE(lines.empty());
+    if (!lines.empty()) {
+        EXPECT_EQ(lines.back(), "");
+        lines.pop_back();
+    }
+    return lines;
+}
+
 // One demo database shared by the tests of this program, removed at the end.
 
 const std::string& DemoDatabase() {
@@ -92,6 +106,36 @@ const std::string& DemoDatabase() {
         const std::string db = gDemoDir + "/demo.fdb";
         slvtest::CreateDemoDatabase(db, kDemoRows);
         return db;
+    }();
+    return path;
+}
+
+// The demo database with many small tables, an index each, added: a verbose
+// backup or restore of it prints thousands of lines.
+constexpr int kManyTables = 250;
+const std::string& ManyTablesDatabase() {
+    static const std::string path = [] {
+        const std::string db = DemoDatabase();
+        const std::string many = gDemoDir + "/many.fdb";
+        std::string out;
+        EXPECT_EQ(slvtest::BackupDatabase(db, gDemoDir + "/many-source.fbk", &out), 0) << out;
+        EXPECT_EQ(slvtest::RestoreDatabase(gDemoDir + "/many-source.fbk", many, &out), 0) << out;
+        EXPECT_EQ(
+            slvtest::RunFbsvcmgr(
+                {"action_properties", "dbname", many, "prp_write_mode", "prp_wm_async"}, &out),
+            0)
+            << out;
+        std::ostringstream script;
+        for (int i = 0; i < kManyTables; ++i) {
+            script << "CREATE TABLE MANY_" << i << " (ID INTEGER NOT NULL, NAME VARCHAR(40));\n"
+                   << "CREATE INDEX MANY_" << i << "_ID ON MANY_" << i << " (ID);\n";
+            if (i % 50 == 49) {
+                script << "COMMIT;\n";
+            }
+        }
+        script << "COMMIT;\n";
+        EXPECT_EQ(slvtest::RunIsql(many, script.str(), &out), 0) << out;
+        return many;
     }();
     return path;
 }
@@ -141,8 +185,9 @@ struct Failure {
     std::string stage;
 };
 
-// Runs the component's action to its end and reports the error it raised.
-Failure RunExpectingFailure(TpFIBControlAndQueryService& svc) {
+// Runs the component's action to its end, reading its output line by line
+// or in bulk, and reports the error it raised.
+Failure RunExpectingFailure(TpFIBControlAndQueryService& svc, bool bulk = false) {
     Failure f;
     f.stage = "attach";
     try {
@@ -150,7 +195,7 @@ Failure RunExpectingFailure(TpFIBControlAndQueryService& svc) {
         f.stage = "start";
         svc.ServiceStart();
         f.stage = "lines";
-        ReadAll(svc);
+        bulk ? ReadAllInBulk(svc) : ReadAll(svc);
         f.stage = "running";
         WaitUntilFinished(svc);
         f.stage = "detach";
@@ -315,6 +360,46 @@ TEST_F(ServerServices, SecondActionOnTheSameAttachment) {
     backup.Detach();
 }
 
+TEST_F(ServerServices, BulkReadingGivesTheLinesOfTheLineQuery) {
+    // Each action runs twice onto the same file, once read line by line and
+    // once in bulk, so the two outputs can be compared line for line.
+    const auto run = [](TpFIBBackupRestoreService& svc, bool bulk) {
+        Configure(svc);
+        svc.SetVerbose(true);
+        svc.Attach();
+        svc.ServiceStart();
+        std::vector<std::string> lines = bulk ? ReadAllInBulk(svc) : ReadAll(svc);
+        EXPECT_TRUE(WaitUntilFinished(svc));
+        svc.Detach();
+        return lines;
+    };
+    const std::string backupFile = dir + "/many.fbk";
+    const auto backupLines = [&](bool bulk) {
+        TpFIBBackupService backup;
+        backup.SetDatabaseName(ManyTablesDatabase());
+        backup.BackupFile().Add(backupFile);
+        backup.SetOptions({TBackupOption::IgnoreLimbo, TBackupOption::NonTransportable});
+        return run(backup, bulk);
+    };
+    const std::vector<std::string> byLine = backupLines(false);
+    EXPECT_GT(byLine.size(), static_cast<size_t>(kManyTables) * 5);
+    EXPECT_EQ(backupLines(true), byLine);
+
+    const auto restoreLines = [&](bool bulk) {
+        TpFIBRestoreService restore;
+        restore.SetOptions({TRestoreOption::Replace, TRestoreOption::UseAllSpace});
+        restore.SetPageBuffers(3000);
+        restore.BackupFile().Add(backupFile);
+        restore.DatabaseName().Add(dir + "/many복원.fdb");
+        return run(restore, bulk);
+    };
+    const std::vector<std::string> restoredByLine = restoreLines(false);
+    EXPECT_GT(restoredByLine.size(), static_cast<size_t>(kManyTables) * 5);
+    EXPECT_EQ(restoreLines(true), restoredByLine);
+    EXPECT_EQ(slvtest::DatabaseFingerprint(dir + "/many복원.fdb"),
+              slvtest::DatabaseFingerprint(ManyTablesDatabase()));
+}
+
 // --- the server's replies ----------------------------------------------------------
 
 TEST_F(ServerServices, RawRepliesOfLineAndRunningQueries) {
@@ -411,19 +496,24 @@ class ServerFailures : public ServerServices, public ::testing::WithParamInterfa
 
 TEST_P(ServerFailures, ErrorLeavesTheComponentDetachedAndUsable) {
     const FailureCase& c = GetParam();
-    TpFIBBackupService backup;
-    TpFIBRestoreService restore;
-    Configure(backup);
-    Configure(restore);
-    c.setup(&backup, &restore, dir);
-    TpFIBControlAndQueryService& svc =
-        backup.DatabaseName().empty() ? static_cast<TpFIBControlAndQueryService&>(restore) : backup;
-    const Failure f = RunExpectingFailure(svc);
-    ASSERT_TRUE(f.raised) << c.title << ": no error";
-    EXPECT_TRUE(f.serverError) << c.title << ": " << f.text;
-    EXPECT_NE(f.text.find(c.textPart), std::string::npos)
-        << c.title << " at " << f.stage << ": " << f.text;
-    ExpectUsableAfterwards(svc);
+    // The server's own message, whichever way the output is read.
+    for (const bool bulk : {false, true}) {
+        TpFIBBackupService backup;
+        TpFIBRestoreService restore;
+        Configure(backup);
+        Configure(restore);
+        c.setup(&backup, &restore, dir);
+        TpFIBControlAndQueryService& svc = backup.DatabaseName().empty()
+                                               ? static_cast<TpFIBControlAndQueryService&>(restore)
+                                               : backup;
+        const Failure f = RunExpectingFailure(svc, bulk);
+        const std::string how = bulk ? " (bulk)" : " (line by line)";
+        ASSERT_TRUE(f.raised) << c.title << how << ": no error";
+        EXPECT_TRUE(f.serverError) << c.title << how << ": " << f.text;
+        EXPECT_NE(f.text.find(c.textPart), std::string::npos)
+            << c.title << how << " at " << f.stage << ": " << f.text;
+        ExpectUsableAfterwards(svc);
+    }
 }
 
 void MakeNotABackup(const std::string& path) {

@@ -14,6 +14,7 @@ using namespace fib;
 using svctest::Bytes;
 using svctest::ClientErrorCode;
 using svctest::Hex;
+using namespace std::string_literals;
 
 namespace {
 
@@ -41,6 +42,12 @@ struct Stub {
               text + Bytes({1}));
     }
     void End() const { Reply(Bytes({0x3E, 0, 0, 1})); }
+    // A reply to the bulk query: the raw output, then the marks and 01.
+    void Output(const std::string& text, std::initializer_list<int> marks = {}) const {
+        Reply(Bytes({0x3F, static_cast<int>(text.size() & 0xFF),
+                     static_cast<int>(text.size() >> 8)}) +
+              text + Bytes(marks) + Bytes({1}));
+    }
     std::string Last(const char* what) const {
         std::string out(70000, '\0');
         const int n = last(what, out.data(), static_cast<int>(out.size()));
@@ -443,6 +450,101 @@ TEST_F(StubTest, FailedQueryDetachesQuietly) {
     // handle, which refuses it.
     EXPECT_THROW(b.ReadNextLine(), EFIBInterBaseError);
 }
+
+// --- bulk reading -------------------------------------------------------------
+
+TEST_F(StubTest, BulkReadingGivesWhatTheLineQueryWould) {
+    svctest::TestBackup b;
+    Started(b);
+    stub.Output("gbak:one\ngbak:tw", {0x02});    // buffer full, a line cut
+    stub.Output("", {0x40});                     // the wait ended, no output
+    stub.Output("o\n\ngbak:th\0ree\nlast"s, {}); // the rest; an empty line
+    stub.Output("", {});                         // the end
+    std::vector<std::string> lines{"kept"};
+    EXPECT_EQ(b.ReadAvailableLines(lines), 1u);
+    EXPECT_EQ(Hex(stub.Last("query")), "3F");
+    EXPECT_EQ(Hex(stub.Last("send")), "40 04 00 01 00 00 00");
+    EXPECT_EQ(stub.count("buffer"), 16384);
+    EXPECT_EQ(b.ReadAvailableLines(lines), 0u);
+    EXPECT_FALSE(b.EndOfOutput());
+    EXPECT_EQ(b.ReadAvailableLines(lines), 3u);
+    EXPECT_FALSE(b.EndOfOutput());
+    EXPECT_EQ(b.ReadAvailableLines(lines), 2u);
+    EXPECT_TRUE(b.EndOfOutput());
+    // Line ends become the blank the line query leaves; a zero byte ends a
+    // line; the last line comes without one, then the empty end line.
+    EXPECT_EQ(lines, (std::vector<std::string>{"kept", "gbak:one ", "gbak:two ", " ", "gbak:th",
+                                               "last", ""}));
+    const int queries = stub.count("query");
+    EXPECT_EQ(b.ReadAvailableLines(lines), 0u);
+    EXPECT_EQ(stub.count("query"), queries); // nothing sent after the end
+    EXPECT_EQ(b.ReadNextLine(), "");
+
+    // The next action starts with nothing carried over.
+    b.ServiceStart();
+    stub.Output("half", {0x02});
+    lines.clear();
+    EXPECT_EQ(b.ReadAvailableLines(lines), 0u);
+    b.ServiceStart();
+    stub.Output("fresh\n", {});
+    stub.Output("", {});
+    EXPECT_EQ(b.ReadAvailableLines(lines), 1u);
+    EXPECT_EQ(b.ReadAvailableLines(lines), 1u);
+    EXPECT_EQ(lines, (std::vector<std::string>{"fresh ", ""}));
+    b.Detach();
+}
+
+TEST_F(StubTest, BulkReadingRefusalsAndFailures) {
+    svctest::TestBackup b;
+    Attached(b);
+    std::vector<std::string> lines;
+    EXPECT_EQ(ClientErrorCode([&] { b.ReadAvailableLines(lines); }), ceQueryParamsError);
+    EXPECT_EQ(stub.count("query"), 0);
+    b.SetDatabaseName("/db/x.fdb");
+    b.ServiceStart();
+    stub.Output("one\n", {0x02});
+    ASSERT_EQ(stub.pushFailure(), 1);
+    EXPECT_EQ(b.ReadAvailableLines(lines), 1u);
+    try {
+        b.ReadAvailableLines(lines);
+        FAIL() << "a failed query raised nothing";
+    } catch (const EFIBInterBaseError& e) {
+        EXPECT_NE(std::string(e.what()).find("Stub service failure."), std::string::npos);
+    }
+    EXPECT_FALSE(b.Active());
+    EXPECT_FALSE(b.EndOfOutput());
+    EXPECT_EQ(lines, std::vector<std::string>{"one "});
+}
+
+class BadOutputReplyTest : public StubTest, public ::testing::WithParamInterface<BadReplyCase> {};
+
+TEST_P(BadOutputReplyTest, IsUnexpectedOutput) {
+    const BadReplyCase& c = GetParam();
+    svctest::TestBackup b;
+    Started(b);
+    // An earlier complete reply leaves nothing behind for a later one.
+    stub.Output("abcdefgh", {0x02});
+    stub.Reply(c.reply);
+    std::vector<std::string> lines;
+    b.ReadAvailableLines(lines);
+    EXPECT_EQ(ClientErrorCode([&] { b.ReadAvailableLines(lines); }), ceUnexpectedOutput) << c.title;
+    EXPECT_TRUE(lines.empty()) << c.title;
+    EXPECT_TRUE(b.Active());
+    EXPECT_FALSE(b.EndOfOutput());
+    b.Detach();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, BadOutputReplyTest,
+    ::testing::Values(BadReplyCase{"no end marker", Bytes({0x3F, 3, 0}) + "abc", 0},
+                      BadReplyCase{"cut inside the text", Bytes({0x3F, 9, 0}) + "abc", 0},
+                      BadReplyCase{"line reply", Bytes({0x3E, 0, 0, 1}), 0},
+                      BadReplyCase{"unknown mark", Bytes({0x3F, 1, 0, 'a', 0x07, 1}), 0},
+                      BadReplyCase{"length past the buffer", Bytes({0x3F, 0xFF, 0xFF, 1}), 0},
+                      BadReplyCase{"text filling the buffer, no room for the marker",
+                                   Bytes({0x3F, 0xFD, 0x3F}) + std::string(16381, 'x') + Bytes({1}),
+                                   0},
+                      BadReplyCase{"item only", Bytes({0x3F}), 0}));
 
 // --- running state -------------------------------------------------------------
 

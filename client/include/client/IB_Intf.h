@@ -34,7 +34,10 @@ inline constexpr int MaxEventNames = 15;
 // dates), RequiredVersioned and OptionalVersioned (looked up only when the
 // library has isc_get_client_version).
 // Call kinds: Busy (the operation sets InClientCall around the call), Quiet
-// (it leaves the flag alone), Own (the operation is written out by hand).
+// (it leaves the flag alone), Attach (as Busy; afterwards the program's own
+// handlers of the requests to end it are put back, as the library installs
+// its own at the first attach of the process), Own (the operation is written
+// out by hand).
 // Every operation raises the missing-procedure error when its entry is not
 // resolved. Parameters keep the published widths: lengths the published
 // signature declares as unsigned 16-bit stay 16-bit.
@@ -111,7 +114,7 @@ inline constexpr int MaxEventNames = 15;
       Required, Busy)                                                                              \
     X(ISC_STATUS, isc_attach_database, (ISC_STATUS* status, short nameLength,                      \
       const ISC_SCHAR* name, isc_db_handle* db, short dpbLength, const ISC_SCHAR* dpb),            \
-      (status, nameLength, name, db, dpbLength, dpb), Required, Busy)                              \
+      (status, nameLength, name, db, dpbLength, dpb), Required, Attach)                            \
     X(ISC_STATUS, isc_database_info, (ISC_STATUS* status, isc_db_handle* db, short itemsLength,    \
       const ISC_SCHAR* items, short bufferLength, ISC_SCHAR* buffer),                              \
       (status, db, itemsLength, items, bufferLength, buffer), Required, Busy)                      \
@@ -167,7 +170,8 @@ inline constexpr int MaxEventNames = 15;
       Optional, Busy)                                                                              \
     X(ISC_STATUS, isc_service_attach, (ISC_STATUS* status, unsigned short nameLength,              \
       const ISC_SCHAR* name, isc_svc_handle* handle, unsigned short spbLength,                     \
-      const ISC_SCHAR* spb), (status, nameLength, name, handle, spbLength, spb), RequiredV6, Busy) \
+      const ISC_SCHAR* spb), (status, nameLength, name, handle, spbLength, spb), RequiredV6,       \
+      Attach)                                                                                      \
     X(ISC_STATUS, isc_service_detach, (ISC_STATUS* status, isc_svc_handle* handle),                \
       (status, handle), RequiredV6, Busy)                                                          \
     X(ISC_STATUS, isc_service_query, (ISC_STATUS* status, isc_svc_handle* handle,                  \

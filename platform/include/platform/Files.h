@@ -15,6 +15,32 @@
 
 namespace platform {
 
+// What stands under a path, as far as this process can tell. A link is not
+// followed: a link (dangling or not), a device, a pipe or a socket is
+// "Other". "Unknown" means the system refused to say (no right to search a
+// folder on the way, an I/O error, ...): it never means "missing".
+enum class TPathKind { Missing, File, Folder, Other, Unknown };
+
+struct TPathProbe {
+    TPathKind Kind = TPathKind::Unknown;
+    int Error = 0;      // errno of the failed look-up (Missing and Unknown)
+    std::string Reason; // the system's text for Error; empty otherwise
+};
+
+// Looks at `path` without following a final link.
+[[nodiscard]] TPathProbe ProbePath(const std::string& path);
+
+// The system's text for an errno value.
+std::string ErrorText(int error);
+
+// The folder part of a path: up to, not including, its last "/" ("/" for a
+// file in the root, "." for a bare name).
+std::string FolderOf(const std::string& path);
+
+// Whether this process may create, rename and remove entries in `folder`
+// (write and search rights). On false, `reason` holds the system's text.
+[[nodiscard]] bool CanChangeFolder(const std::string& folder, std::string& reason);
+
 // A regular file exists under `path` (a folder does not count).
 bool FileExists(const std::string& path);
 // A folder exists under `path`.
@@ -25,11 +51,16 @@ bool IsReadOnlyFile(const std::string& path);
 // Adds the owner's write bit, keeping the other bits. False on failure.
 bool ClearReadOnly(const std::string& path);
 
-// Deletes a file (not a folder). False on failure.
-bool RemoveFile(const std::string& path);
+// Deletes a file (not a folder). False on failure, with errno set.
+[[nodiscard]] bool RemoveFile(const std::string& path);
 
 // Renames a file or folder; fails (false) when `newPath` already exists.
-bool RenameFile(const std::string& oldPath, const std::string& newPath);
+// errno tells why on failure.
+[[nodiscard]] bool RenameFile(const std::string& oldPath, const std::string& newPath);
+
+// Renames a file, replacing a file of the new name in one step (never a
+// folder). False on failure, with errno set; the old file then stays.
+[[nodiscard]] bool ReplaceFileByRename(const std::string& oldPath, const std::string& newPath);
 
 // The names (without folder) of the plain files in `folder`, in the order the
 // system lists them. False when the folder cannot be read.

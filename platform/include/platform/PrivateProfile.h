@@ -51,6 +51,12 @@ std::string ReadProfileString(const std::string& section, const std::string& key
 [[nodiscard]] bool WriteProfileString(const std::string& section, const std::string& key,
                                       const std::string& value, const std::string& fileName);
 
+// Whether WriteProfileString could store a value in `fileName` now: the file
+// (if it exists) is a plain file with a write bit that this process may
+// write, and its folder takes the temporary file and the rename (write and
+// search rights). On false, `reason` says what is in the way.
+[[nodiscard]] bool CanWriteProfile(const std::string& fileName, std::string& reason);
+
 // The text-only halves of the two operations above, used by them and by the
 // tests: look a key up in the file's contents, and the contents after storing
 // a value (nullopt when the names or the value are not storable).

@@ -30,6 +30,33 @@ struct ProcessEntry {
 // accepted the request.
 [[nodiscard]] bool KillProcess(std::uint32_t processId);
 
+// Whether this process has the right to end another one (POSIX: a signal
+// may be sent; Windows: the process opens with the right to terminate).
+enum class TEndRight { Allowed, Denied, Gone };
+[[nodiscard]] TEndRight CanEndProcess(std::uint32_t processId);
+
+// Whether the process still runs (a process that has ended but was not
+// reaped yet does not).
+[[nodiscard]] bool ProcessRunning(std::uint32_t processId);
+
+// The user a process runs as: its effective user and group, its further
+// groups and the user's name (empty when unknown).
+struct TProcessUser {
+    std::uint32_t Uid = 0;
+    std::uint32_t Gid = 0;
+    std::vector<std::uint32_t> Groups;
+    std::string Name;
+};
+[[nodiscard]] bool ProcessUser(std::uint32_t processId, TProcessUser& user);
+
+enum class TAccess { Allowed, Denied, Unknown };
+// Whether `user` may create files in `folder`, judged by the permission bits
+// of the folder (write and search) and of the folders above it (search). An
+// administrator (uid 0) may. Unknown when this process cannot look at one
+// of the folders; `reason` then says why, or which folder denies it.
+[[nodiscard]] TAccess UserMayWriteFolder(const TProcessUser& user, const std::string& folder,
+                                         std::string& reason);
+
 // The full path of the running program's executable file; empty when the
 // system does not tell.
 [[nodiscard]] std::string ExecutableFile();

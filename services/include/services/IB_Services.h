@@ -12,6 +12,8 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "client/IB_Intf.h"
 #include "rtl/Rtl.h"
@@ -117,6 +119,32 @@ struct TLineReply {
 };
 TLineReply ParseLineReply(const char* reply, size_t replySize) noexcept;
 
+// One reply to isc_info_svc_to_eof: 3F, a 16-bit length L, L bytes of the
+// action's raw output (lines ended by "\n", the last one possibly cut), then
+// what the server says of the rest, then 01 (isc_info_end) inside the buffer:
+//   02 (isc_info_truncated)      the buffer was full, more output waits;
+//   40 (isc_info_svc_timeout)    the wait ended before more output came;
+//   04 (isc_info_data_not_ready) nothing is ready yet.
+// Ok: output (possibly none) with more to come; EndOfOutput: no output and
+// none of these marks, so the action's output has ended. Any other byte
+// before the end marker is unexpected.
+struct TOutputReply {
+    TReplyStatus Status = TReplyStatus::Unexpected;
+    size_t TextOffset = 0;
+    size_t TextLength = 0;
+};
+TOutputReply ParseOutputReply(const char* reply, size_t replySize) noexcept;
+
+// Cuts raw output into the lines the line query gives: each "\n" ends a line
+// and becomes a trailing blank, as the server turns it into one for the line
+// query; a line ends at its first zero byte. Complete lines are appended to
+// `lines`; the text after the last "\n" stays in `carry` for the next piece,
+// unless it grows to `longestLine` bytes (at least 1): then it is handed out
+// as a line of its own, so the carry stays bounded. Returns the number of
+// lines appended.
+size_t SplitOutputLines(std::string& carry, std::string_view output, size_t longestLine,
+                        std::vector<std::string>& lines);
+
 // A running-state reply: 43 then a 32-bit value, 1 while the action runs.
 struct TRunningReply {
     TReplyStatus Status = TReplyStatus::Unexpected;
@@ -191,6 +219,10 @@ protected:
     void EnsureDetached() const;
     void EnsureLibrary();
     void QueryService();
+    // The same with send items (such as a timeout), into a reply buffer of
+    // the caller's, filled from its first byte; its size is the length
+    // handed to the call (at most 65535).
+    void QueryService(const std::string& sendItems, std::string& reply);
     int32_t ReadBufferInteger(int& offset);
 
     std::string& QueryItems() noexcept { return FQueryItems; }
@@ -208,6 +240,7 @@ protected:
     [[noreturn]] void RaiseAndDrop();
 
 private:
+    void Query(const std::string& sendItems, char* reply, size_t replyLength);
     void ParamsChanging();
     void AllocateReplyBuffer();
     void ParamsChanged() noexcept { FParamsDirty = true; }
@@ -268,17 +301,37 @@ public:
     // output has ended.
     std::string ReadNextLine();
 
+    // Every line of the action's output that is available now, appended to
+    // `lines`: the same lines, in the same order, as ReadNextLine would give
+    // one by one, the empty string of the end of output included (and
+    // EndOfOutput set with it). The server is asked for all its output at
+    // once and waits at most OutputWaitSeconds for some, so a call may
+    // append no line while the action works on. Returns the number of lines
+    // appended; once the output has ended, 0 without asking the server.
+    // Errors arrive as from ReadNextLine. An action is read either in bulk or
+    // line by line, not both.
+    size_t ReadAvailableLines(std::vector<std::string>& lines);
+
+    // How long the bulk reader lets the server wait for output, and the size
+    // of its reply buffer.
+    static constexpr uint32_t OutputWaitSeconds = 1;
+    static constexpr size_t OutputBufferSize = 16384;
+
     TServiceGetTextNotify OnTextNotify;
 
 protected:
     void SelectAction(int32_t code) noexcept {
         FEndOfOutput = false;
         FActionCode = code;
+        FPartialLine.clear();
     }
 
 private:
     bool FEndOfOutput = false;
     int32_t FActionCode = 0;
+    // Output after the last line end, carried to the next bulk read.
+    std::string FPartialLine;
+    std::string FOutputBuffer;
 };
 
 class TpFIBBackupRestoreService : public TpFIBControlAndQueryService {

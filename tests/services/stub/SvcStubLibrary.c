@@ -40,6 +40,8 @@ static char g_lastName[MAX_BYTES];
 static int g_lastNameLength;
 static char g_lastQuery[256];
 static int g_lastQueryLength;
+static char g_lastSend[256];
+static int g_lastSendLength;
 static int g_lastBufferLength;
 
 static const ISC_STATUS kFailureCode = 335544721; /* network error class */
@@ -65,6 +67,7 @@ EXPORT void svcstub_reset(void) {
     g_live = 0;
     g_attachCalls = g_detachCalls = g_queryCalls = g_startCalls = 0;
     g_lastStartLength = g_lastSpbLength = g_lastNameLength = g_lastQueryLength = 0;
+    g_lastSendLength = 0;
     g_lastBufferLength = 0;
 }
 
@@ -108,7 +111,7 @@ EXPORT int svcstub_count(const char* what) {
     return -1;
 }
 
-/* "start", "spb", "name", "query": copies the last block; returns its length */
+/* "start", "spb", "name", "query", "send": copies the last block; returns its length */
 EXPORT int svcstub_last(const char* what, char* out, int capacity) {
     const char* src = 0;
     int length = 0;
@@ -116,6 +119,7 @@ EXPORT int svcstub_last(const char* what, char* out, int capacity) {
     else if (strcmp(what, "spb") == 0) { src = g_lastSpb; length = g_lastSpbLength; }
     else if (strcmp(what, "name") == 0) { src = g_lastName; length = g_lastNameLength; }
     else if (strcmp(what, "query") == 0) { src = g_lastQuery; length = g_lastQueryLength; }
+    else if (strcmp(what, "send") == 0) { src = g_lastSend; length = g_lastSendLength; }
     else return -1;
     if (length > capacity) length = capacity;
     memcpy(out, src, (size_t)length);
@@ -177,9 +181,11 @@ EXPORT ISC_STATUS isc_service_query(ISC_STATUS* status, SVC_HANDLE* handle, void
                                     unsigned short requestLength, const char* request,
                                     unsigned short bufferLength, char* buffer) {
     (void)reserved;
-    (void)sendLength;
-    (void)send;
     ++g_queryCalls;
+    g_lastSendLength = sendLength < sizeof g_lastSend ? sendLength : (int)sizeof g_lastSend;
+    if (send != 0) {
+        memcpy(g_lastSend, send, (size_t)g_lastSendLength);
+    }
     g_lastQueryLength = requestLength < sizeof g_lastQuery ? requestLength : (int)sizeof g_lastQuery;
     memcpy(g_lastQuery, request, (size_t)g_lastQueryLength);
     g_lastBufferLength = bufferLength;

@@ -58,4 +58,8 @@ std::optional<TServerDatabases> QueryServerDatabases(const std::string& serverNa
 // on it fails before anything is written.
 bool DatabaseFileInUse(const std::string& path, const std::string& formerName = {});
 
+// The same, telling which holder was found.
+enum class TFileUse { Free, HeldByProcess, HeldByServer, ServerAnswerUnreadable };
+TFileUse DatabaseFileUse(const std::string& path, const std::string& formerName = {});
+
 } // namespace app

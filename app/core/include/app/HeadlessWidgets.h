@@ -48,9 +48,15 @@ public:
     std::string Caption() const override { return Def().Caption; }
     void SetTabOrder(const std::vector<IWidget*>& order) override { FTabOrder = order; }
     const std::vector<IWidget*>& TabOrder() const { return FTabOrder; }
+    void Close() override {
+        ++FCloseCount;
+        SetVisible(false);
+    }
+    int CloseCount() const { return FCloseCount; }
 
 private:
     std::vector<IWidget*> FTabOrder;
+    int FCloseCount = 0;
 };
 
 class THeadlessGroupBox : public THeadlessWidget<IGroupBox> {
@@ -76,9 +82,12 @@ public:
         : THeadlessWidget(parent, def), FText(def.Caption) {}
     std::string Text() const override { return FText; }
     void SetText(const std::string& value) override { FText = value; }
+    bool ButtonEnabled() const override { return FButtonEnabled; }
+    void SetButtonEnabled(bool value) override { FButtonEnabled = value; }
 
 private:
     std::string FText;
+    bool FButtonEnabled = true;
 };
 
 class THeadlessButton : public THeadlessWidget<IButton> {
@@ -125,6 +134,8 @@ public:
     using THeadlessWidget::THeadlessWidget;
     // How often the entries were shown anew.
     int ItemsShownCount() const { return FItemsShown; }
+    bool Enabled() const override { return FEnabled; }
+    void SetEnabled(bool value) override { FEnabled = value; }
 
 protected:
     void ItemsChanged() override { ++FItemsShown; }
@@ -132,6 +143,7 @@ protected:
 
 private:
     int FItemsShown = 0;
+    bool FEnabled = true;
 };
 
 // The headless front end: factory, choosers, busy pointer, event loop and
@@ -188,6 +200,13 @@ public:
     std::function<void(int)> OnSleep;
     void ProcessMessages() override;
     void Sleep(int milliseconds) override;
+    // Input blocking is recorded; OnDiscardPendingInput may act (a test can
+    // click "meanwhile" there, as queued clicks would arrive).
+    bool InputBlocked = false;
+    int DiscardCount = 0;
+    std::function<void()> OnDiscardPendingInput;
+    void SetInputBlocked(bool blocked) override { InputBlocked = blocked; }
+    void DiscardPendingInput() override;
 
     // --- IClock: the system's clock unless FixedNow is set ---
     bool UseFixedNow = false;

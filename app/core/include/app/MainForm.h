@@ -87,6 +87,34 @@ public:
     // Runs an event handler: an error it does not handle ends at the
     // standard error display and the window stays usable.
     static void RunEvent(const std::function<void()>& handler);
+    // True while a handler run by RunEvent has not ended (a command, a
+    // chooser, an error box).
+    static bool EventRunning() noexcept;
+
+    // Asks the window to close, as a request to end the program does. With
+    // no event handler running the window closes now (true). Otherwise the
+    // request is kept (CloseRequested) for the running command to see, and
+    // false tells the caller to ask again once the handler has ended: the
+    // window never closes under a handler's feet.
+    bool RequestClose();
+    bool CloseRequested() const noexcept { return FCloseRequested; }
+
+    // One command at a time. While a command runs (Busy), every button, both
+    // choosers and the file list are disabled and the user's input to the
+    // window is dropped as it arrives; when it ends, input that waited is
+    // dropped too before the controls take clicks again. An event that
+    // reaches the window meanwhile does not start anything.
+    class TCommandScope {
+    public:
+        explicit TCommandScope(TmainForm& form);
+        ~TCommandScope();
+        TCommandScope(const TCommandScope&) = delete;
+        TCommandScope& operator=(const TCommandScope&) = delete;
+
+    private:
+        TmainForm& FForm;
+    };
+    bool Busy() const noexcept { return FCommandDepth > 0; }
 
     const std::string& DBSvrIP() const noexcept { return FDBSvrIP; }
     const std::string& BackupPath() const noexcept { return FBackupPath; }
@@ -130,9 +158,20 @@ public:
 private:
     void CreateControls();
     void WireEvents();
+    // Runs the handler of a user's event, unless a command is running.
+    void RunUserEvent(const std::function<void()>& handler);
+    void SetControlsEnabled(bool enabled);
+
+    // The restore routine's work; see MainFormCommands.cpp.
+    struct TRestoreRun;
+    TRestoreRun RunRestore(bool AsServer);
+    void MakeServer();
+
+    int FCommandDepth = 0;
 
     std::string FDBSvrIP;
     std::string FBackupPath;
+    bool FCloseRequested = false;
 };
 
 } // namespace app

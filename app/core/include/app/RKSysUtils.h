@@ -8,6 +8,7 @@ namespace app {
 
 inline constexpr int MB_OK_ERROR = 16;       // OK button, error icon
 inline constexpr int MB_YESNO_QUESTION = 36; // Yes and No buttons, question icon
+inline constexpr int MB_OK_INFORMATION = 64; // OK button, information icon
 // (windows.h defines the two answers as macros of the same values.)
 #ifndef IDYES
 inline constexpr int IDYES = 6;

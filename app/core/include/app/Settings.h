@@ -36,5 +36,8 @@ std::string ReadIniValue(const std::string& fileName, const std::string& section
                          const std::string& key);
 bool WriteIniValue(const std::string& fileName, const std::string& section, const std::string& key,
                    const std::string& value);
+// Whether WriteIniValue could store values in the file now; on false,
+// `reason` says what is in the way.
+[[nodiscard]] bool CanWriteIniFile(const std::string& fileName, std::string& reason);
 
 } // namespace app

@@ -85,10 +85,14 @@ public:
     virtual std::string Text() const = 0;
     virtual void SetText(const std::string& value) = 0;
 
+    // The ellipsis button; a disabled one takes no clicks.
+    virtual bool ButtonEnabled() const = 0;
+    virtual void SetButtonEnabled(bool value) = 0;
+
     // Raised with the button's index (always 0) when the ellipsis is clicked.
     std::function<void(int buttonIndex)> OnButtonClick;
     void ClickButton(int buttonIndex = 0) {
-        if (OnButtonClick) {
+        if (ButtonEnabled() && OnButtonClick) {
             OnButtonClick(buttonIndex);
         }
     }
@@ -133,6 +137,9 @@ public:
     // ("\n" or "\r\n") adds one line for each part, so a text ending in a
     // line break leaves an empty line after it.
     void Append(const std::string& text) { AppendLines(SplitLines(text)); }
+    // Adds each text as Append would, all in one go: a command's output
+    // arrives in batches of thousands of lines.
+    void AppendBatch(const std::vector<std::string>& texts);
 
     static std::vector<std::string> SplitLines(const std::string& text);
 
@@ -191,9 +198,16 @@ public:
         SelectionShown();
     }
 
+    // A disabled list takes no selection from the user.
+    virtual bool Enabled() const = 0;
+    virtual void SetEnabled(bool value) = 0;
+
     std::function<void()> OnClick;
     // Called by the view when the user changed the selection (-1: none).
     void UserSelected(int index) {
+        if (!Enabled()) {
+            return;
+        }
         FLogic.SetItemIndex(index);
         if (OnClick) {
             OnClick();
@@ -215,6 +229,9 @@ public:
     virtual std::string Caption() const = 0;
     // Sets the focus order of the focusable controls, first to last.
     virtual void SetTabOrder(const std::vector<IWidget*>& order) = 0;
+    // Closes the window as the user's close would; once the last window is
+    // closed the front end's event loop ends.
+    virtual void Close() = 0;
 };
 
 // --- the screen around the widgets ----------------------------------------
@@ -256,6 +273,14 @@ public:
     virtual void ProcessMessages() = 0;
     // Blocks the window's thread for the given milliseconds.
     virtual void Sleep(int milliseconds) = 0;
+    // While blocked, the user's input to the window (clicks, keys, the
+    // wheel) is dropped as it arrives, never kept for later; message boxes
+    // and dialogs shown meanwhile still take theirs. Repaints go on.
+    virtual void SetInputBlocked(bool blocked) = 0;
+    // Handles what is waiting now, input dropped: clicks made while the
+    // window was busy go nowhere. Called before the controls are enabled
+    // again.
+    virtual void DiscardPendingInput() = 0;
 };
 
 // Local date and time.

@@ -16,6 +16,8 @@ class QWidget;
 
 namespace gui {
 
+class TInputBlocker;
+
 // The window's font: Tahoma, 12 pixels high, with Korean fallbacks.
 QFont WindowFont();
 
@@ -67,6 +69,8 @@ public:
     // --- IEventLoop ---
     void ProcessMessages() override;
     void Sleep(int milliseconds) override;
+    void SetInputBlocked(bool blocked) override;
+    void DiscardPendingInput() override;
 
     // --- IClock ---
     app::TDateTime Now() const override { return app::SystemNow(); }
@@ -74,6 +78,7 @@ public:
 private:
     QWidget* FWindow = nullptr;
     app::TCursor FCursor = app::TCursor::Default;
+    std::unique_ptr<TInputBlocker> FBlocker;
 };
 
 // The Qt message box behind RKSys->DlgUtils: an application-modal box with

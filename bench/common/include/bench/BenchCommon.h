@@ -26,10 +26,13 @@ enum class TStderr { Keep, Discard };
 // -1 when it cannot be started or does not exit normally.
 int Run(const std::vector<std::string>& args, TStderr errors);
 
-// Writes create.sql next to `db`: an isql script that creates the database
-// on the server with a small customer table and an order table with `rows`
-// rows and an index. Returns the script's path.
-std::string WriteCreateScript(const TServer& server, const std::string& db, int rows);
+// Creates the benchmark database `db` on the server with isql-fb: a small
+// customer table, an order table with `rows` rows and an index, and `tables`
+// small tables with an index each (a verbose backup prints about 21 lines
+// per such table). The scripts are written next to `db`. Forced writes are
+// off while it is filled and on again at the end, as in a real database.
+// False (with the reason on stderr) when a step failed.
+bool CreateDatabase(const TServer& server, const std::string& db, int rows, int tables);
 
 // gbak's backup of `db` to `file` through the service manager, without
 // garbage collection and in the non-transportable format.
@@ -40,6 +43,19 @@ std::vector<std::string> GbakBackupArgs(const TServer& server, const std::string
 // (page size 4096, 3000 buffers, all space used); `create` adds -c.
 std::vector<std::string> GbakRestoreArgs(const TServer& server, const std::string& file,
                                          const std::string& db, bool create);
+
+// fbsvcmgr's verbose backup and restore with the same options as gbak's
+// above.
+std::vector<std::string> FbsvcmgrBackupArgs(const TServer& server, const std::string& db,
+                                            const std::string& file);
+std::vector<std::string> FbsvcmgrRestoreArgs(const TServer& server, const std::string& file,
+                                             const std::string& db);
+
+// This process's resident memory now and at its peak, in KiB (0 when
+// unknown), and starting the peak afresh from now.
+long ResidentKiB();
+long PeakResidentKiB();
+void ResetPeakResident();
 
 // How long `work` takes, in seconds.
 double Seconds(const std::function<void()>& work);

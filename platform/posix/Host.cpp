@@ -1,0 +1,74 @@
+// Whether a server address names this computer, on POSIX.
+#include "platform/Host.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool SameAddress(const sockaddr* address, const in_addr* v4, const in6_addr* v6) {
+    if (address == nullptr)
+        return false;
+    if (address->sa_family == AF_INET && v4 != nullptr) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(address);
+        return in->sin_addr.s_addr == v4->s_addr;
+    }
+    if (address->sa_family == AF_INET6 && v6 != nullptr) {
+        const auto* in = reinterpret_cast<const sockaddr_in6*>(address);
+        return std::memcmp(&in->sin6_addr, v6, sizeof *v6) == 0;
+    }
+    return false;
+}
+
+} // namespace
+
+bool NamesThisComputer(const std::string& host) {
+    const std::string name = Lower(host);
+    if (name.empty())
+        return false;
+    if (name == "localhost" || name == "localhost.localdomain" || name == "ip6-localhost")
+        return true;
+
+    in_addr v4{};
+    in6_addr v6{};
+    const bool isV4 = ::inet_pton(AF_INET, name.c_str(), &v4) == 1;
+    const bool isV6 = !isV4 && ::inet_pton(AF_INET6, name.c_str(), &v6) == 1;
+    if (isV4 && (ntohl(v4.s_addr) >> 24) == 127)
+        return true;
+    if (isV6 && IN6_IS_ADDR_LOOPBACK(&v6))
+        return true;
+
+    if (!isV4 && !isV6) {
+        char own[256] = {};
+        if (::gethostname(own, sizeof own - 1) != 0)
+            return false;
+        const std::string full = Lower(own);
+        const std::string shortName = full.substr(0, full.find('.'));
+        return name == full || name == shortName || name.substr(0, name.find('.')) == full;
+    }
+
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return false;
+    bool found = false;
+    for (const ifaddrs* entry = list; entry != nullptr && !found; entry = entry->ifa_next)
+        found = SameAddress(entry->ifa_addr, isV4 ? &v4 : nullptr, isV6 ? &v6 : nullptr);
+    ::freeifaddrs(list);
+    return found;
+}
+
+} // namespace platform
