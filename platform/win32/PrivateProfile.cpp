@@ -11,6 +11,7 @@
 
 #include <vector>
 
+#include "platform/Files.h"
 #include "platform/win32/Text.h"
 
 namespace platform {
@@ -70,6 +71,51 @@ bool WriteProfileString(const std::string& section, const std::string& key,
     }
     return WritePrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(),
                                       Widen(value).c_str(), Widen(fileName).c_str()) != 0;
+}
+
+bool CanWriteProfile(const std::string& fileName, std::string& reason) {
+    reason.clear();
+    if (fileName.empty()) {
+        reason = win32::ErrorText(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    // Windows writes the file in place: an existing one must take writing,
+    // a new one needs a folder that takes a new file.
+    const TPathProbe probe = ProbePath(fileName);
+    switch (probe.Kind) {
+    case TPathKind::Missing:
+        break;
+    case TPathKind::Unknown:
+        reason = probe.Reason;
+        return false;
+    case TPathKind::Folder:
+    case TPathKind::Other:
+        reason = "not a plain file";
+        return false;
+    case TPathKind::File: {
+        if (IsReadOnlyFile(fileName)) {
+            reason = "read-only file";
+            return false;
+        }
+        // Opening for writing changes nothing; the suite's programs may hold
+        // the file open for reading meanwhile.
+        const HANDLE file =
+            CreateFileW(Widen(fileName).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            reason = win32::ErrorText(GetLastError());
+            return false;
+        }
+        CloseHandle(file);
+        return true;
+    }
+    }
+    const std::string folder = FolderOf(fileName);
+    if (!CanChangeFolder(folder, reason)) {
+        reason = folder + ": " + reason;
+        return false;
+    }
+    return true;
 }
 
 } // namespace platform

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cerrno>
+
 namespace platform::win32 {
 
 std::wstring Widen(const std::string& utf8) {
@@ -76,6 +78,70 @@ std::string ErrorText(unsigned long code) {
         text.pop_back();
     }
     return text;
+}
+
+namespace {
+
+int ErrnoOf(unsigned long code) {
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_CURRENT_DIRECTORY:
+    case ERROR_PRIVILEGE_NOT_HELD:
+        return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_NOT_SAME_DEVICE:
+        return EXDEV;
+    case ERROR_DIR_NOT_EMPTY:
+        return ENOTEMPTY;
+    case ERROR_DIRECTORY:
+        return ENOTDIR;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_INVALID_NAME:
+    default:
+        return EINVAL;
+    }
+}
+
+struct TKeptError {
+    int Errno = 0;
+    unsigned long Code = 0;
+};
+thread_local TKeptError gKept;
+
+} // namespace
+
+int SetErrnoFrom(unsigned long code) {
+    const int error = ErrnoOf(code);
+    gKept = {error, code};
+    errno = error;
+    return error;
+}
+
+int SetErrnoFromLastError() {
+    return SetErrnoFrom(GetLastError());
+}
+
+unsigned long KeptErrorFor(int error) {
+    return error != 0 && gKept.Errno == error ? gKept.Code : 0;
 }
 
 } // namespace platform::win32

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "client/IB_Intf.h"
 #include "client/fib.h"
 #include "platform/Files.h"
+#include "platform/Host.h"
 #include "platform/ModuleLoader.h"
 #include "platform/PrivateProfile.h"
 #include "platform/Processes.h"
@@ -145,6 +147,142 @@ TEST_F(FilesTest, RenameNeverReplacesAndDeletionClearsTheReadOnlyAttribute) {
     EXPECT_TRUE(platform::DirectoryExists(In("folder.fdb")));
 }
 
+TEST_F(FilesTest, AProbeTellsWhatStandsThereAndNeverTakesTheUnknownForMissing) {
+    using platform::TPathKind;
+    WriteBytes(In("원본.fdb"), "database");
+    CreateDirectoryW(platform::win32::Widen(In("폴더")).c_str(), nullptr);
+    // Wine 8 answers a request for a link with success but makes none.
+    const bool linked = CreateSymbolicLinkW(platform::win32::Widen(In("link.fdb")).c_str(),
+                                            platform::win32::Widen(In("원본.fdb")).c_str(), 0) &&
+                        GetFileAttributesW(platform::win32::Widen(In("link.fdb")).c_str()) !=
+                            INVALID_FILE_ATTRIBUTES;
+    const struct {
+        std::string Path;
+        TPathKind Kind;
+    } rows[] = {
+        {In("원본.fdb"), TPathKind::File},
+        {In("폴더"), TPathKind::Folder},
+        {In("폴더") + "\\", TPathKind::Folder},
+        {In("없는.fdb"), TPathKind::Missing},
+        {In("없는 폴더\\x.fdb"), TPathKind::Missing},
+        {"", TPathKind::Missing},
+        // Characters no file name may hold: the system refuses to say.
+        {In("a<b>.fdb"), TPathKind::Unknown},
+    };
+    for (const auto& row : rows) {
+        const platform::TPathProbe probe = platform::ProbePath(row.Path);
+        EXPECT_EQ(probe.Kind, row.Kind) << row.Path;
+        if (row.Kind == TPathKind::Missing) {
+            EXPECT_EQ(probe.Error, ENOENT) << row.Path;
+        }
+        if (row.Kind == TPathKind::Missing || row.Kind == TPathKind::Unknown) {
+            EXPECT_FALSE(probe.Reason.empty()) << row.Path;
+        }
+    }
+    // A link is never followed.
+    if (linked) {
+        EXPECT_EQ(platform::ProbePath(In("link.fdb")).Kind, TPathKind::Other);
+    }
+
+    const struct {
+        const char* Path;
+        const char* Folder;
+    } folders[] = {
+        {"D:\\자료\\SOLVANE.FDB", "D:\\자료"},
+        {"D:\\SOLVANE.FDB", "D:\\"},
+        {"D:/자료/SOLVANE.FDB", "D:/자료"},
+        {"\\\\server\\share\\a.fdb", "\\\\server\\share"},
+        {"\\a.fdb", "\\"},
+        {"a.fdb", "."},
+        {"D:a.fdb", "D:"},
+    };
+    for (const auto& row : folders) {
+        EXPECT_EQ(platform::FolderOf(row.Path), row.Folder) << row.Path;
+    }
+}
+
+TEST_F(FilesTest, AReplacingRenameTakesTheNameInOneStepButNeverAFolder) {
+    WriteBytes(In("backup.fbk.7-0.part"), "new backup");
+    WriteBytes(In("backup.fbk"), "old backup");
+    ASSERT_TRUE(platform::ReplaceFileByRename(In("backup.fbk.7-0.part"), In("backup.fbk")));
+    EXPECT_EQ(ReadBytes(In("backup.fbk")), "new backup");
+    EXPECT_FALSE(platform::FileExists(In("backup.fbk.7-0.part")));
+
+    WriteBytes(In("work.part"), "restored");
+    CreateDirectoryW(platform::win32::Widen(In("target.fdb")).c_str(), nullptr);
+    EXPECT_FALSE(platform::ReplaceFileByRename(In("work.part"), In("target.fdb")));
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(ReadBytes(In("work.part")), "restored");
+
+    // The plain rename refuses an existing name with EEXIST and the
+    // system's own text for it; a missing file is ENOENT.
+    WriteBytes(In("aside~.fdb"), "aside");
+    EXPECT_FALSE(platform::RenameFile(In("work.part"), In("aside~.fdb")));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(platform::ErrorText(errno), platform::win32::ErrorText(ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(platform::RemoveFile(In("없는.fdb")));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(platform::ErrorText(ENOSPC).empty());
+}
+
+TEST_F(FilesTest, WhereTheToolMayChangeFilesAndWriteItsSettings) {
+    std::string reason;
+    EXPECT_TRUE(platform::CanChangeFolder(Folder, reason)) << reason;
+    EXPECT_TRUE(platform::CanChangeFolder(Folder + "\\", reason)) << reason;
+    // The trial leaves nothing behind.
+    std::vector<std::string> names;
+    ASSERT_TRUE(platform::ListPlainFiles(Folder, names));
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find = FindFirstFileW(platform::win32::Widen(In("*.tmp")).c_str(), &entry);
+    EXPECT_EQ(find, INVALID_HANDLE_VALUE);
+    if (find != INVALID_HANDLE_VALUE) {
+        FindClose(find);
+    }
+    EXPECT_FALSE(platform::CanChangeFolder(In("없는 폴더"), reason));
+    EXPECT_FALSE(reason.empty());
+
+    const std::string ini = In("Environment.ini");
+    EXPECT_TRUE(platform::CanWriteProfile(ini, reason)) << reason;
+    EXPECT_FALSE(platform::FileExists(ini)) << "asking made the file";
+    WriteBytes(ini, "[SYSTEM]\r\n");
+    EXPECT_TRUE(platform::CanWriteProfile(ini, reason)) << reason;
+    SetFileAttributesW(platform::win32::Widen(ini).c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(platform::CanWriteProfile(ini, reason));
+    EXPECT_EQ(reason, "read-only file");
+    SetFileAttributesW(platform::win32::Widen(ini).c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_FALSE(platform::CanWriteProfile(Folder, reason));
+    EXPECT_FALSE(platform::CanWriteProfile(In("없는 폴더\\Environment.ini"), reason));
+    EXPECT_FALSE(reason.empty());
+}
+
+// --- this computer -----------------------------------------------------------------
+
+TEST(HostTest, TheLoopbackTheComputersNamesAndItsAddressesNameThisComputer) {
+    wchar_t own[256] = {};
+    DWORD size = 256;
+    ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsHostname, own, &size));
+    const std::string name = platform::win32::Narrow(own);
+    const struct {
+        std::string Host;
+        bool Local;
+    } rows[] = {
+        {"localhost", true},
+        {"LocalHost", true},
+        {"127.0.0.1", true},
+        {"127.8.9.10", true},
+        {"::1", true},
+        {name, true},
+        {rtl::UpperCaseAscii(name), true},
+        {"192.0.2.1", false},
+        {"2001:db8::1", false},
+        {"db.example.invalid", false},
+        {"", false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(platform::NamesThisComputer(row.Host), row.Local) << row.Host;
+    }
+}
+
 // --- processes ------------------------------------------------------------------
 
 using ProcessTest = Scratch;
@@ -173,10 +311,19 @@ TEST_F(ProcessTest, TwoInstancesOfAStandInAreFoundAndBothEnded) {
     EXPECT_FALSE(app::TerminateProgram("C:\\Other\\Solvane.exe"));
     EXPECT_TRUE(first.Running() && second.Running());
 
+    // Both may be ended, and they run until they are.
+    EXPECT_TRUE(app::ProgramsBeyondReach("Solvane.exe").empty());
+    EXPECT_EQ(platform::CanEndProcess(first.Id()), platform::TEndRight::Allowed);
+    EXPECT_TRUE(platform::ProcessRunning(first.Id()));
+    EXPECT_FALSE(app::WaitUntilProgramEnded("Solvane.exe", 100, 20));
+
     EXPECT_TRUE(app::TerminateProgram("Solvane.exe"));
     EXPECT_EQ(first.Wait(10000), 0);
     EXPECT_EQ(second.Wait(10000), 0);
     EXPECT_FALSE(app::IsProgramRunning("Solvane.exe"));
+    EXPECT_TRUE(app::WaitUntilProgramEnded("Solvane.exe", 5000));
+    // Ended, though this test still holds a handle to it.
+    EXPECT_FALSE(platform::ProcessRunning(first.Id()));
 
     // The shell's "open" starts it again.
     ASSERT_TRUE(app::ShellOpen(program));
@@ -186,6 +333,32 @@ TEST_F(ProcessTest, TwoInstancesOfAStandInAreFoundAndBothEnded) {
 
     EXPECT_EQ(rtl::ExtractFileName(platform::ExecutableFile()), "windows_platform_tests.exe");
     EXPECT_EQ(platform::ExecutableFolder().back(), '\\');
+}
+
+TEST_F(ProcessTest, TheAccountOfAProcessAndWhatItMayWrite) {
+    platform::TProcessUser user;
+    ASSERT_TRUE(platform::ProcessUser(GetCurrentProcessId(), user));
+    EXPECT_FALSE(user.Name.empty());
+    EXPECT_FALSE(platform::ProcessUser(0xFFFFFFF0u, user));
+
+    // An administrator (Wine's user is one) may write anywhere; another
+    // account's rights are left to the server; a folder that is not there
+    // cannot be judged.
+    platform::TProcessUser administrator;
+    platform::TProcessUser other;
+    other.Uid = 1001;
+    std::string reason;
+    EXPECT_EQ(platform::UserMayWriteFolder(administrator, Folder, reason),
+              platform::TAccess::Allowed);
+    EXPECT_EQ(platform::UserMayWriteFolder(other, Folder, reason), platform::TAccess::Unknown);
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(platform::UserMayWriteFolder(administrator, In("없는 폴더"), reason),
+              platform::TAccess::Unknown);
+
+    // No id names a process that has gone.
+    EXPECT_EQ(platform::CanEndProcess(0xFFFFFFF0u), platform::TEndRight::Gone);
+    EXPECT_FALSE(platform::ProcessRunning(0xFFFFFFF0u));
+    EXPECT_EQ(platform::CanEndProcess(0), platform::TEndRight::Denied);
 }
 
 // --- module loading ---------------------------------------------------------------

@@ -54,7 +54,8 @@ std::string ReadProfileString(const std::string& section, const std::string& key
 // Whether WriteProfileString could store a value in `fileName` now: the file
 // (if it exists) is a plain file with a write bit that this process may
 // write, and its folder takes the temporary file and the rename (write and
-// search rights). On false, `reason` says what is in the way.
+// search rights; on Windows, which writes the file in place, only a new
+// file needs the folder). On false, `reason` says what is in the way.
 [[nodiscard]] bool CanWriteProfile(const std::string& fileName, std::string& reason);
 
 // The text-only halves of the two operations above, used by them and by the

@@ -23,4 +23,14 @@ std::string FromSystemText(const std::string& bytes);
 // break, in UTF-8.
 std::string ErrorText(unsigned long code);
 
+// Sets errno to the counterpart of a Windows error code (EEXIST for
+// ERROR_ALREADY_EXISTS, ...) and keeps the code for this thread, so that
+// platform::ErrorText(errno) right after gives the system's own text of the
+// failure; returns the errno value. The code defaults to GetLastError().
+int SetErrnoFrom(unsigned long code);
+int SetErrnoFromLastError();
+// The Windows error code that SetErrnoFrom last kept on this thread, when it
+// gave `error`; 0 otherwise.
+unsigned long KeptErrorFor(int error);
+
 } // namespace platform::win32
