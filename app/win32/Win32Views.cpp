@@ -191,6 +191,11 @@ public:
         : TWin32Adapter(window, Hidden(def), {0, 0}), FCaption(def.Caption) {}
     POINT Origin() const override { return {0, 0}; }
     std::string Caption() const override { return WindowText(FHandle); }
+    // The window goes with its logic, after the message loop has ended.
+    void Close() override {
+        ShowWindow(FHandle, SW_HIDE);
+        PostQuitMessage(0);
+    }
     void SetVisible(bool value) override {
         ShowWindow(FHandle, value ? SW_SHOW : SW_HIDE);
         if (value) {
@@ -327,6 +332,8 @@ public:
     void SetText(const std::string& value) override {
         SetWindowTextW(FHandle, Widen(value).c_str());
     }
+    bool ButtonEnabled() const override { return IsWindowEnabled(FButton) != 0; }
+    void SetButtonEnabled(bool value) override { EnableWindow(FButton, value ? TRUE : FALSE); }
     void SetVisible(bool value) override {
         TWin32Adapter::SetVisible(value);
         ShowWindow(FButton, value ? SW_SHOWNA : SW_HIDE);
@@ -481,6 +488,9 @@ public:
         // No limit of its own: a backup's output can be long.
         SendMessageW(FHandle, EM_SETLIMITTEXT, 0, 0);
     }
+    // Paints what the appended lines changed, nothing more: the box
+    // invalidates that part itself.
+    void Repaint() override { UpdateWindow(FHandle); }
     void Clear() override {
         SetWindowTextW(FHandle, L"");
         FHasLines = false;
@@ -523,12 +533,26 @@ public:
               MakeControl(window, PROGRESS_CLASSW, L"", PBS_SMOOTH, 0, WithHeight(def), origin),
               WithHeight(def), origin) {
         SendMessageW(FHandle, PBM_SETRANGE32, app::IProgressBar::Min, app::IProgressBar::Max);
-        SendMessageW(FHandle, PBM_SETPOS, static_cast<WPARAM>(Position()), 0);
+        PositionChanged();
     }
+    // Paints a change of the bar's filled part, if there is one.
+    void Repaint() override { UpdateWindow(FHandle); }
 
 protected:
+    // A command steps the bar thousands of times for a few hundred pixels:
+    // the control hears of a new position (and marks itself for painting)
+    // only when its filled width changes.
     void PositionChanged() override {
-        SendMessageW(FHandle, PBM_SETPOS, static_cast<WPARAM>(Position()), 0);
+        RECT inside{};
+        GetClientRect(FHandle, &inside);
+        const long long width = std::max<long long>(inside.right - inside.left, 1);
+        const long long filled = (Position() - app::IProgressBar::Min) * width /
+                                 (app::IProgressBar::Max - app::IProgressBar::Min);
+        if (filled != FFilled || Position() == app::IProgressBar::Min ||
+            Position() == app::IProgressBar::Max) {
+            FFilled = filled;
+            SendMessageW(FHandle, PBM_SETPOS, static_cast<WPARAM>(Position()), 0);
+        }
     }
 
 private:
@@ -538,6 +562,7 @@ private:
         }
         return def;
     }
+    long long FFilled = -1;
 };
 
 // --- file list -------------------------------------------------------------------------
@@ -554,6 +579,9 @@ public:
         }
         ItemsChanged();
     }
+
+    bool Enabled() const override { return IsWindowEnabled(FHandle) != 0; }
+    void SetEnabled(bool value) override { EnableWindow(FHandle, value ? TRUE : FALSE); }
 
     void Command(HWND /*source*/, WORD code) override {
         if (code == LBN_SELCHANGE) {
@@ -580,6 +608,9 @@ protected:
 // --- the window procedure ------------------------------------------------------------------
 
 TWin32Host* gHost = nullptr;
+
+// The timer that makes a close request again while a command runs.
+constexpr UINT_PTR CloseRetryTimer = 1;
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -613,9 +644,27 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         }
         break;
     case WM_CLOSE:
-        // The window goes with its logic, after the message loop.
-        ShowWindow(window, SW_HIDE);
-        PostQuitMessage(0);
+        if (gHost != nullptr) {
+            gHost->CloseRequested();
+        } else {
+            ShowWindow(window, SW_HIDE);
+            PostQuitMessage(0);
+        }
+        return 0;
+    case WM_TIMER:
+        if (wParam == CloseRetryTimer && gHost != nullptr) {
+            gHost->CloseRequested();
+            return 0;
+        }
+        break;
+    case WM_QUERYENDSESSION:
+        return gHost == nullptr || gHost->SessionMayEnd() ? TRUE : FALSE;
+    case WM_ENDSESSION:
+        // The session ends once this returns; the window closes unless a
+        // command holds it (which the query has said).
+        if (wParam != FALSE && gHost != nullptr) {
+            gHost->CloseRequested();
+        }
         return 0;
     default:
         break;
@@ -832,16 +881,56 @@ void TWin32Host::SetCursor(app::TCursor value) {
     ::SetCursor(LoadCursorW(nullptr, value == app::TCursor::HourGlass ? IDC_WAIT : IDC_ARROW));
 }
 
-void TWin32Host::ProcessMessages() {
+bool TWin32Host::IsInputForWindow(const MSG& message) const {
+    const bool input = (message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) ||
+                       (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST);
+    return input && FWindow != nullptr && message.hwnd != nullptr &&
+           (message.hwnd == FWindow || IsChild(FWindow, message.hwnd));
+}
+
+bool TWin32Host::PumpOne(bool dropInput) {
     MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            // For the loop that runs the window.
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return;
-        }
+    if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        return false;
+    }
+    if (message.message == WM_QUIT) {
+        // For the loop that runs the window.
+        PostQuitMessage(static_cast<int>(message.wParam));
+        return false;
+    }
+    if (!(dropInput && IsInputForWindow(message))) {
         Dispatch(FWindow, message);
     }
+    return true;
+}
+
+void TWin32Host::ProcessMessages() {
+    while (PumpOne(FInputBlocked)) {
+    }
+}
+
+void TWin32Host::DiscardPendingInput() {
+    // Peeking also takes what the user did while the thread was busy from
+    // the system's input queue.
+    while (PumpOne(true)) {
+    }
+}
+
+void TWin32Host::CloseRequested() {
+    if (!OnCloseRequest) {
+        ShowWindow(FWindow, SW_HIDE);
+        PostQuitMessage(0);
+        return;
+    }
+    if (OnCloseRequest()) {
+        KillTimer(FWindow, CloseRetryTimer);
+    } else {
+        SetTimer(FWindow, CloseRetryTimer, CloseRetryMilliseconds, nullptr);
+    }
+}
+
+bool TWin32Host::SessionMayEnd() {
+    return !FInputBlocked;
 }
 
 void TWin32Host::Sleep(int milliseconds) {
@@ -853,7 +942,9 @@ void TWin32Host::Sleep(int milliseconds) {
 int TWin32Host::Run() {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        Dispatch(FWindow, message);
+        if (!(FInputBlocked && IsInputForWindow(message))) {
+            Dispatch(FWindow, message);
+        }
     }
     return static_cast<int>(message.wParam);
 }

@@ -247,6 +247,78 @@ TEST_F(Win32WindowTest, TheUsersActionsReachTheWindowLogic) {
     EXPECT_EQ(f.Memo1->Lines(), (std::vector<std::string>{"가", "나", ""}));
     f.PBar->SetPosition(3000);
     EXPECT_EQ(SendMessageW(Control(f.PBar.get()), PBM_GETPOS, 0, 0), 2500);
+    // A step too small to show leaves the control (and its painting) alone.
+    f.PBar->SetPosition(0);
+    f.PBar->StepBy(1);
+    EXPECT_EQ(SendMessageW(Control(f.PBar.get()), PBM_GETPOS, 0, 0), 0);
+}
+
+TEST_F(Win32WindowTest, WhileACommandRunsTheWindowTakesNoInputAndACloseWaitsForIt) {
+    app::TmainForm& f = *Form;
+    f.Show();
+    const HWND list = Control(f.fbBackup.get());
+    const HWND folderButton = EllipsisOf(f.txtBackupPath.get());
+    SendMessageW(list, LB_SETCURSEL, 0, 0);
+
+    // Keys for the window are dropped as they come and when the waiting
+    // input is discarded; other messages go on.
+    Host.SetInputBlocked(true);
+    PostMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+    Host.ProcessMessages();
+    PostMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 30));
+    PostMessageW(list, LB_SETCURSEL, 2, 0);
+    Host.DiscardPendingInput();
+    EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), 2);
+    EXPECT_EQ(f.lbBackupFN->Caption(), "");
+    Host.SetInputBlocked(false);
+    PostMessageW(list, WM_KEYDOWN, VK_UP, 0);
+    Host.ProcessMessages();
+    EXPECT_EQ(f.lbBackupFN->Caption(), "SLV_Backup_240619_2217.fbk");
+
+    // A command's scope disables the controls and blocks the input; the
+    // session may not end under it.
+    int asked = 0;
+    Host.OnBrowseForFolder = [&](const app::TFolderBrowseRequest&, std::string& folder) {
+        ++asked;
+        folder = Root;
+        return true;
+    };
+    {
+        app::TmainForm::TCommandScope scope(f);
+        EXPECT_TRUE(Host.InputBlocked());
+        for (HWND control :
+             {Control(f.btnBackupDB.get()), Control(f.btnRestoreDB.get()),
+              Control(f.btnChangeServer.get()), folderButton, EllipsisOf(f.txtDBFN.get()), list}) {
+            EXPECT_FALSE(IsWindowEnabled(control)) << TextOf(control);
+        }
+        Notify(folderButton, BN_CLICKED);
+        EXPECT_EQ(asked, 0);
+        EXPECT_EQ(SendMessageW(Window, WM_QUERYENDSESSION, 0, 0), FALSE);
+    }
+    EXPECT_FALSE(Host.InputBlocked());
+    EXPECT_TRUE(IsWindowEnabled(list) && IsWindowEnabled(folderButton));
+    EXPECT_EQ(SendMessageW(Window, WM_QUERYENDSESSION, 0, 0), TRUE);
+    Notify(folderButton, BN_CLICKED);
+    EXPECT_EQ(asked, 1);
+
+    // A close request while a handler runs is kept; the window closes once
+    // the handler has ended, and the message loop is told to end.
+    Host.OnCloseRequest = [&f] { return f.RequestClose(); };
+    app::TmainForm::RunEvent([&] {
+        SendMessageW(Window, WM_CLOSE, 0, 0);
+        Host.ProcessMessages();
+        EXPECT_TRUE(IsWindowVisible(Window));
+        EXPECT_TRUE(f.CloseRequested());
+    });
+    EXPECT_TRUE(wintest::WaitUntil(
+        [&] {
+            Host.ProcessMessages();
+            return !IsWindowVisible(Window);
+        },
+        5000));
+    MSG quit{};
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
 } // namespace

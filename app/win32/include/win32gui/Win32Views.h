@@ -68,9 +68,30 @@ public:
     app::TCursor Cursor() const override { return FCursor; }
     void SetCursor(app::TCursor value) override;
 
-    // --- IEventLoop ---
+    // --- IEventLoop: while input is blocked, the keys and mouse clicks
+    // meant for the window or its controls are taken from the queue and
+    // dropped; the window's frame (moving it, its close button) and every
+    // other window (message boxes, dialogs) keep theirs. ---
     void ProcessMessages() override;
     void Sleep(int milliseconds) override;
+    void SetInputBlocked(bool blocked) override { FInputBlocked = blocked; }
+    bool InputBlocked() const { return FInputBlocked; }
+    void DiscardPendingInput() override;
+
+    // A request to close the window (its close button, Alt+F4, WM_CLOSE
+    // from another program, the end of the user's session) goes to the
+    // window's logic through this hook: true when the window closed, false
+    // when it must wait for a running command, in which case the request is
+    // made again every CloseRetryMilliseconds until it is granted. Without
+    // the hook the window closes at once.
+    std::function<bool()> OnCloseRequest;
+    static constexpr UINT CloseRetryMilliseconds = 100;
+    // The window's answer to a close request (called by its window
+    // procedure).
+    void CloseRequested();
+    // Whether the window may let the user's session end now (not while a
+    // command runs, which then asks to close once it has ended).
+    bool SessionMayEnd();
 
     // --- IClock ---
     app::TDateTime Now() const override { return app::SystemNow(); }
@@ -80,8 +101,15 @@ public:
     int Run();
 
 private:
+    // Takes one message and hands it on unless it is input to drop; false
+    // when the queue is empty (or a quit message was put back for the
+    // outer loop).
+    bool PumpOne(bool dropInput);
+    bool IsInputForWindow(const MSG& message) const;
+
     HWND FWindow = nullptr;
     app::TCursor FCursor = app::TCursor::Default;
+    bool FInputBlocked = false;
 };
 
 // The Windows message box behind RKSys->DlgUtils: application-modal, owned by
