@@ -2,7 +2,9 @@
 // build against the real Firebird server, with database and backup files in
 // a folder with a Korean name. The client library is the test bridge
 // gds32.dll beside this program. end_to_end.sh made the databases before
-// and compares the restored ones with the original afterwards.
+// and compares the restored ones (and the database make-server set aside)
+// with the originals afterwards. The server writes under work names that
+// take the final names once a run is complete: none may be left over.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -45,6 +47,24 @@ std::string DataRoot() {
 
 bool Contains(const std::string& haystack, const std::string& needle) {
     return haystack.find(needle) != std::string::npos;
+}
+
+// The plain files of a folder, as the file list would see them (work names
+// included).
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    EXPECT_TRUE(platform::ListPlainFiles(folder, names)) << folder;
+    return names;
+}
+
+bool NoWorkFileIn(const std::string& folder) {
+    for (const std::string& name : FilesIn(folder)) {
+        if (name.find(".part") != std::string::npos) {
+            ADD_FAILURE() << "work file left over: " << folder << name;
+            return false;
+        }
+    }
+    return true;
 }
 
 bool ServerRequired() {
@@ -104,8 +124,10 @@ protected:
         EXPECT_EQ(Form->txtBackupPath->Text(), folder);
         Click(Form->btnBackupDB.get());
         const std::vector<std::string> lines = Form->Memo1->Lines();
-        EXPECT_GE(lines.size(), 8u);
+        EXPECT_GE(lines.size(), 9u);
+        // A backup that worked says so in the box, not in a message.
         EXPECT_TRUE(Boxes.empty()) << (Boxes.empty() ? "" : Boxes[0].Text);
+        EXPECT_TRUE(NoWorkFileIn(folder));
         for (const std::string& name : Form->fbBackup->Items()) {
             if (name.rfind("SLV_Backup_", 0) == 0) {
                 return name;
@@ -140,7 +162,8 @@ TEST_F(EndToEndTest, ABackupOfADatabaseInAKoreanFolder) {
 
     const std::vector<std::string> lines = Form->Memo1->Lines();
     EXPECT_EQ(lines.front(), "====== 백업 시작 ======");
-    EXPECT_TRUE(Contains(lines[1], "gbak:")) << lines[1];
+    EXPECT_EQ(lines[1], "서버에 연결하는 중입니다: 127.0.0.1");
+    EXPECT_TRUE(Contains(lines[2], "gbak:")) << lines[2];
     const std::vector<std::string> end(lines.end() - 7, lines.end());
     EXPECT_EQ(end, (std::vector<std::string>{
                        "", "====== 백업 완료 ======", "백업 원본파일: " + Data + "원본.fdb", " ",
@@ -161,9 +184,14 @@ TEST_F(EndToEndTest, ARestoreBesideTheDatabase) {
     Choose(name);
     Click(Form->btnRestoreDB.get());
 
-    EXPECT_TRUE(Boxes.empty()) << (Boxes.empty() ? "" : Boxes[0].Text);
+    // Only the box that says it is done.
     const std::string target = Data + "원본복원.fdb";
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "복원이 완료되었습니다.\n새 DB파일: " + target);
+    EXPECT_EQ(Boxes[0].Caption, "복원완료");
+    EXPECT_EQ(Boxes[0].Flags, MB_OK | MB_ICONINFORMATION);
     EXPECT_TRUE(platform::FileExists(target));
+    EXPECT_TRUE(NoWorkFileIn(Data));
     const std::vector<std::string> lines = Form->Memo2->Lines();
     ASSERT_GE(lines.size(), 6u);
     EXPECT_EQ(lines[0], "====== 복원 시작 ======");
@@ -191,16 +219,23 @@ TEST_F(EndToEndTest, MakeServerStopsTheSuiteRestoresOverTheDatabaseAndStartsItAg
 
     Click(Form->btnChangeServer.get());
 
-    // Only the question whether Solvane may be closed.
-    ASSERT_EQ(Boxes.size(), 1u) << Boxes.back().Text;
+    // The question whether Solvane may be closed, then the word that it is
+    // done.
+    ASSERT_EQ(Boxes.size(), 2u) << Boxes.back().Text;
     EXPECT_EQ(Boxes[0].Text, "실행 중인 솔바네를 종료합니다");
     EXPECT_EQ(Boxes[0].Caption, "종료확인");
     EXPECT_EQ(Boxes[0].Flags, MB_YESNO | MB_ICONQUESTION);
+    EXPECT_EQ(Boxes[1].Text, "이 PC를 서버로 만들었습니다.\n새 DB파일: " + database +
+                                 "\n이전 DB파일: " + Data + "서버~.fdb");
+    EXPECT_EQ(Boxes[1].Caption, "변경완료");
+    EXPECT_EQ(Boxes[1].Flags, MB_OK | MB_ICONINFORMATION);
     EXPECT_EQ(solvane.Wait(10000), 0);
     EXPECT_EQ(server.Wait(10000), 0);
 
+    // end_to_end.sh compares both databases' contents.
     EXPECT_TRUE(platform::FileExists(Data + "서버~.fdb"));
     EXPECT_TRUE(platform::FileExists(database));
+    EXPECT_TRUE(NoWorkFileIn(Data));
     EXPECT_EQ(Form->Memo2->Lines().back(), "복원된 파일이름: " + database);
     EXPECT_EQ(app::ReadIniValue("Environment.ini", "SYSTEM", "DBSvrIP"), "127.0.0.1");
     EXPECT_EQ(app::ReadIniValue("Environment.ini", "SYSTEM", "SvrIP"), "127.0.0.1");

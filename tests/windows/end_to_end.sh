@@ -97,7 +97,20 @@ case ${1:-} in
                 echo "$restored holds the same as the original"
             fi
         done
-        [ -f "$DATA/서버~.fdb" ] || { echo "the make-server test left no aside copy 서버~.fdb" >&2; rc=1; }
+        # Make-server set the database it replaced aside, as it was.
+        if [ ! -f "$DATA/서버~.fdb" ]; then
+            echo "the make-server test left no aside copy 서버~.fdb" >&2
+            rc=1
+        elif ! fingerprint "$DATA/서버~.fdb" | grep -q '^ORDERS 10 '; then
+            echo "서버~.fdb is not the database make-server replaced:" >&2
+            fingerprint "$DATA/서버~.fdb" >&2
+            rc=1
+        else
+            echo "서버~.fdb holds the replaced database"
+        fi
+        # No run may leave a work file behind.
+        leftover=$(find "$ROOT" -name '*.part')
+        [ -z "$leftover" ] || { echo "work files left over: $leftover" >&2; rc=1; }
         [ $rc -eq 0 ] && rm -rf "$ROOT"
         exit $rc
         ;;

@@ -81,6 +81,7 @@ template <typename Fn> Fn Entry(const char* name) {
     }
 #define SLV_BRIDGE_Busy(result, name, params, args) SLV_BRIDGE_FORWARD(result, name, params, args)
 #define SLV_BRIDGE_Quiet(result, name, params, args) SLV_BRIDGE_FORWARD(result, name, params, args)
+#define SLV_BRIDGE_Attach(result, name, params, args) SLV_BRIDGE_FORWARD(result, name, params, args)
 #define SLV_BRIDGE_Own(result, name, params, args)
 #define SLV_BRIDGE_ENTRY(result, name, params, args, load, call)                                   \
     SLV_BRIDGE_##call(result, name, params, args)
