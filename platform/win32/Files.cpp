@@ -49,6 +49,20 @@ bool FindEntry(const std::wstring& path, WIN32_FIND_DATAW& data) {
 constexpr int HeldRetries = 20;
 constexpr DWORD HeldRetryMilliseconds = 100;
 
+// The outcome of a call of the file system: on failure errno tells why.
+bool Succeeded(BOOL result) {
+    if (result == 0) {
+        win32::SetErrnoFromLastError();
+        return false;
+    }
+    return true;
+}
+
+bool NoSuchFile() {
+    win32::SetErrnoFrom(ERROR_FILE_NOT_FOUND);
+    return false;
+}
+
 bool HeldForAMoment(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
@@ -195,35 +209,20 @@ bool ClearReadOnly(const std::string& path) {
 }
 
 bool RemoveFile(const std::string& path) {
-    if (path.empty()) {
-        win32::SetErrnoFrom(ERROR_FILE_NOT_FOUND);
-        return false;
-    }
-    if (DeleteFileW(Widen(path).c_str()) == 0) {
-        win32::SetErrnoFromLastError();
-        return false;
-    }
-    return true;
+    return path.empty() ? NoSuchFile() : Succeeded(DeleteFileW(Widen(path).c_str()));
 }
 
 bool RenameFile(const std::string& oldPath, const std::string& newPath) {
-    if (oldPath.empty() || newPath.empty()) {
-        win32::SetErrnoFrom(ERROR_FILE_NOT_FOUND);
-        return false;
-    }
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the new name
     // exists (EEXIST).
-    if (MoveFileExW(Widen(oldPath).c_str(), Widen(newPath).c_str(), 0) == 0) {
-        win32::SetErrnoFromLastError();
-        return false;
-    }
-    return true;
+    return oldPath.empty() || newPath.empty()
+               ? NoSuchFile()
+               : Succeeded(MoveFileExW(Widen(oldPath).c_str(), Widen(newPath).c_str(), 0));
 }
 
 bool ReplaceFileByRename(const std::string& oldPath, const std::string& newPath) {
     if (oldPath.empty() || newPath.empty()) {
-        win32::SetErrnoFrom(ERROR_FILE_NOT_FOUND);
-        return false;
+        return NoSuchFile();
     }
     if (DirectoryExists(newPath)) {
         errno = EISDIR;
