@@ -259,8 +259,14 @@ std::string ApplicationFileName() {
 namespace {
 
 struct HookGlobals {
+#if defined(_WIN32)
+    HookGlobals() noexcept {}
+#else
     constexpr HookGlobals() noexcept {}
-    ~HookGlobals() { FinalizeMonitorHook(); }
+#endif
+    ~HookGlobals() {
+        FinalizeMonitorHook();
+    }
     HookGlobals(const HookGlobals&) = delete;
     HookGlobals& operator=(const HookGlobals&) = delete;
 
@@ -270,8 +276,14 @@ struct HookGlobals {
 };
 
 // Constant-initialised, so it is ready before any other module's
-// initialisation runs; its destructor runs the process-exit order.
+// initialisation runs; its destructor runs the process-exit order. (MinGW's
+// mutex cannot be made at compile time; there it is made with this module,
+// before main, and nothing traces earlier.)
+#if defined(_WIN32)
+HookGlobals gHookGlobals;
+#else
 constinit HookGlobals gHookGlobals;
+#endif
 
 } // namespace
 

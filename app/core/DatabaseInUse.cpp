@@ -2,15 +2,22 @@
 // look into, or by the local database server.
 #include "app/DatabaseInUse.h"
 
-#include <dirent.h>
 #include <ibase.h>
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dirent.h>
 #include <sys/stat.h>
+#endif
 
 #include <exception>
 
 #include "app/Commands.h"
 #include "rtl/Rtl.h"
 #include "services/IB_Services.h"
+#if defined(_WIN32)
+#include "platform/win32/Text.h"
+#endif
 
 namespace app {
 
@@ -27,8 +34,38 @@ uint32_t ReadLittleEndian(const unsigned char* bytes, size_t count) {
     return value;
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+// Which file a path names on its device; equal identities are one file
+// under any of its names.
+struct TFileIdentity {
+    uint64_t Device = 0;
+    uint64_t Index = 0;
+    friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
+};
+
+#if defined(_WIN32)
+std::optional<TFileIdentity> FileIdentity(const std::string& path) {
+    const HANDLE file = CreateFileW(platform::win32::Widen(path).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (path.empty() || file == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    if (!known) {
+        return std::nullopt;
+    }
+    return TFileIdentity{info.dwVolumeSerialNumber,
+                         (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+#else
+std::optional<TFileIdentity> FileIdentity(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return TFileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
 bool IsNumber(const char* name) {
@@ -42,6 +79,7 @@ bool IsNumber(const char* name) {
     }
     return true;
 }
+#endif
 
 // The service component that asks the server which databases it has in use.
 class TServerDatabasesQuery : public fib::TpFIBCustomService {
@@ -118,10 +156,24 @@ bool ParseServerDatabases(const char* reply, size_t replySize, TServerDatabases&
     return at < replySize && bytes[at] == isc_info_end;
 }
 
+#if defined(_WIN32)
+std::vector<int> ProcessesHoldingFile(const std::string& path) {
+    // Windows does not tell another process's open files, but it refuses a
+    // file that anyone holds open to an opener that shares nothing. The
+    // holder's id stays unknown (0).
+    const HANDLE file = CreateFileW(platform::win32::Widen(path).c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return {};
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION ? std::vector<int>{0} : std::vector<int>{};
+}
+#else
 std::vector<int> ProcessesHoldingFile(const std::string& path) {
     std::vector<int> holders;
-    struct stat wanted {};
-    if (path.empty() || ::stat(path.c_str(), &wanted) != 0) {
+    const std::optional<TFileIdentity> wanted = FileIdentity(path);
+    if (!wanted) {
         return holders;
     }
     DIR* proc = ::opendir("/proc");
@@ -141,9 +193,7 @@ std::vector<int> ProcessesHoldingFile(const std::string& path) {
             if (!IsNumber(fd->d_name)) {
                 continue;
             }
-            struct stat open {};
-            if (::stat((fdFolder + "/" + fd->d_name).c_str(), &open) == 0 &&
-                SameFile(open, wanted)) {
+            if (FileIdentity(fdFolder + "/" + fd->d_name) == wanted) {
                 holders.push_back(std::stoi(process->d_name));
                 break;
             }
@@ -153,6 +203,7 @@ std::vector<int> ProcessesHoldingFile(const std::string& path) {
     ::closedir(proc);
     return holders;
 }
+#endif
 
 std::optional<TServerDatabases> QueryServerDatabases(const std::string& serverName) {
     TServerDatabasesQuery query(serverName);
@@ -177,14 +228,12 @@ TServerAnswer AskServerDatabaseInUse(const std::string& serverName, const std::s
     if (!answer) {
         return TServerAnswer::NoAnswer;
     }
-    struct stat wanted {};
-    const bool haveFile = ::stat(path.c_str(), &wanted) == 0;
+    const std::optional<TFileIdentity> wanted = FileIdentity(path);
     for (const std::string& name : answer->Names) {
         if (name == path || (!formerName.empty() && name == formerName)) {
             return TServerAnswer::InUse;
         }
-        struct stat reported {};
-        if (haveFile && ::stat(name.c_str(), &reported) == 0 && SameFile(reported, wanted)) {
+        if (wanted && FileIdentity(name) == wanted) {
             return TServerAnswer::InUse;
         }
     }

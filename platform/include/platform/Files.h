@@ -5,7 +5,9 @@
 // set, the counterpart of the read-only attribute; clearing that state adds
 // the owner's write bit and keeps the other bits. "Plain files" are regular
 // files (a link counts as what it points to) whose names do not start with
-// "." (hidden); there are no system files.
+// "." (hidden); there are no system files. On Windows "read-only" is the
+// read-only attribute, and files with the hidden or system attribute are not
+// plain; paths use backslashes (ExecutableFolder ends in one).
 #pragma once
 
 #include <string>
@@ -25,18 +27,24 @@ struct TPathProbe {
     std::string Reason; // the system's text for Error; empty otherwise
 };
 
-// Looks at `path` without following a final link.
+// Looks at `path` without following a final link. (On Windows links and
+// junctions are reparse points; other reparse points, such as files kept in
+// the cloud, count as what they hold.)
 [[nodiscard]] TPathProbe ProbePath(const std::string& path);
 
-// The system's text for an errno value.
+// The system's text for an errno value. (On Windows, for the errno that a
+// failed call of this layer set, the text of the Windows error behind it.)
 std::string ErrorText(int error);
 
 // The folder part of a path: up to, not including, its last "/" ("/" for a
-// file in the root, "." for a bare name).
+// file in the root, "." for a bare name). On Windows "\" counts as "/" and
+// a drive's root keeps its separator ("D:\").
 std::string FolderOf(const std::string& path);
 
 // Whether this process may create, rename and remove entries in `folder`
 // (write and search rights). On false, `reason` holds the system's text.
+// On Windows, where the access lists decide, a hidden empty file is made,
+// renamed and removed there to find out.
 [[nodiscard]] bool CanChangeFolder(const std::string& folder, std::string& reason);
 
 // A regular file exists under `path` (a folder does not count).

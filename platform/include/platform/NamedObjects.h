@@ -69,6 +69,10 @@ private:
     std::string FName;
     void* FData;
     size_t FSize;
+    // Windows: the mapping's handle, which keeps the name in the system
+    // while the block lives (a name goes with the last handle, whatever
+    // views remain). Unused elsewhere.
+    void* FHandle = nullptr;
 };
 
 // A mutex shared between processes. Ownership is per thread and recursive:

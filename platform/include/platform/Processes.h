@@ -6,7 +6,8 @@
 // the link cannot be read (another user's process) the file-name part of the
 // first command-line element is used, then the kernel's short command name.
 // Processes that have already ended but not been reaped yet (zombies) are not
-// running any more and are left out.
+// running any more and are left out. On Windows the list is the Toolhelp
+// snapshot's and ending a process is TerminateProcess with exit code 0.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +40,9 @@ enum class TEndRight { Allowed, Denied, Gone };
 [[nodiscard]] bool ProcessRunning(std::uint32_t processId);
 
 // The user a process runs as: its effective user and group, its further
-// groups and the user's name (empty when unknown).
+// groups and the user's name (empty when unknown). On Windows Uid is 0 for
+// the system's account and for administrators, else the relative id of the
+// account; the name is "DOMAIN\user".
 struct TProcessUser {
     std::uint32_t Uid = 0;
     std::uint32_t Gid = 0;
@@ -52,7 +55,9 @@ enum class TAccess { Allowed, Denied, Unknown };
 // Whether `user` may create files in `folder`, judged by the permission bits
 // of the folder (write and search) and of the folders above it (search). An
 // administrator (uid 0) may. Unknown when this process cannot look at one
-// of the folders; `reason` then says why, or which folder denies it.
+// of the folders; `reason` then says why, or which folder denies it. On
+// Windows only an administrator is judged (Allowed); another account's
+// rights follow from access lists applied to its own token: Unknown.
 [[nodiscard]] TAccess UserMayWriteFolder(const TProcessUser& user, const std::string& folder,
                                          std::string& reason);
 
