@@ -102,9 +102,7 @@ std::string ConnectingLine(const std::string& server) {
 
 template <typename Service> void SetAccount(Service& service) {
     service.Params().Clear();
-    service.Params().Add(ServiceUserLine);
-    service.Params().Add(ServicePasswordLine);
-    service.Params().Add(ServiceConnectTimeoutLine);
+    AddServiceAccount(service.Params());
 }
 
 // Closes a service connection that is still open, without letting a failing

@@ -69,6 +69,14 @@ bool DirectoryExists(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool SameFile(const std::string& path, const std::string& other) {
+    struct stat first {};
+    struct stat second {};
+    return !path.empty() && !other.empty() && ::stat(path.c_str(), &first) == 0 &&
+           ::stat(other.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 bool IsReadOnlyFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0;

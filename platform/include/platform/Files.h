@@ -1,5 +1,6 @@
-// Files and folders: existence, the read-only state, deletion, renaming,
-// folder listing and the process's current folder.
+// Files and folders: existence, whether two names are one file, the
+// read-only state, deletion, renaming, folder listing and the process's
+// current folder.
 //
 // On POSIX a file is "read-only" when none of its write permission bits is
 // set, the counterpart of the read-only attribute; clearing that state adds
@@ -51,6 +52,11 @@ std::string FolderOf(const std::string& path);
 bool FileExists(const std::string& path);
 // A folder exists under `path`.
 bool DirectoryExists(const std::string& path);
+
+// Both paths name one existing file, perhaps under two names: the same
+// device and inode on POSIX (a link counts as what it points to), the same
+// volume and file index on Windows. False when either cannot be looked at.
+[[nodiscard]] bool SameFile(const std::string& path, const std::string& other);
 
 // The file has no write permission bit at all.
 bool IsReadOnlyFile(const std::string& path);
