@@ -197,7 +197,8 @@ void TTraceChannel::RemoveObjects(const std::string& namePrefix) {
     for (const char* name :
          {MutexObjectName, SharedMemObjectName, WriteEventObjectName, WriteFinishedEventObjectName,
           ReadEventObjectName, ReadFinishedEventObjectName}) {
-        platform::RemoveNamedObject(namePrefix + name);
+        // False only when no object had the name: nothing left to remove.
+        static_cast<void>(platform::RemoveNamedObject(namePrefix + name));
     }
 }
 
@@ -464,7 +465,8 @@ namespace {
 class TMutexHold {
 public:
     explicit TMutexHold(platform::NamedMutex& mutex) : FMutex(mutex) {}
-    ~TMutexHold() { FMutex.Unlock(); }
+    // The hold is this thread's, so giving it back cannot be refused.
+    ~TMutexHold() { static_cast<void>(FMutex.Unlock()); }
     TMutexHold(const TMutexHold&) = delete;
     TMutexHold& operator=(const TMutexHold&) = delete;
 
@@ -561,8 +563,9 @@ bool TMonitorWriterThread::EndWrite() {
     //    WriteFinishedEvent before they count themselves in again.
     FChannel->WriteEvent().Reset();
     FChannel->WriteFinishedEvent().Set();
-    // 5. Give back the hold taken by BeginWrite.
-    FChannel->Mutex().Unlock();
+    // 5. Give back the hold that BeginWrite took on this thread (so it
+    //    cannot be refused).
+    static_cast<void>(FChannel->Mutex().Unlock());
     return completed;
 }
 

@@ -201,7 +201,7 @@ bool ForgeChunk(TTraceChannel& channel, const std::string& text) {
     }
     channel.WriteEvent().Reset();
     channel.WriteFinishedEvent().Set();
-    channel.Mutex().Unlock();
+    EXPECT_TRUE(channel.Mutex().Unlock());
     return read;
 }
 
