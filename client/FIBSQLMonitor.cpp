@@ -772,24 +772,22 @@ void TFIBSQLMonitorHook::TraceFetch(const rtl::TComponent* query, const std::str
     }
 }
 
-void TFIBSQLMonitorHook::TraceConnect(const rtl::TComponent* database) {
+void TFIBSQLMonitorHook::TraceConnection(const rtl::TComponent* database, const char* label) {
     if (!Tracing() || Flag(&TraceBlock::ConnectFlag) <= 0) {
         return;
     }
     try {
-        WriteTrace(NameOf(database) + ": [Connect]", tcConnect);
+        WriteTrace(NameOf(database) + label, tcConnect);
     } catch (...) {
     }
 }
 
+void TFIBSQLMonitorHook::TraceConnect(const rtl::TComponent* database) {
+    TraceConnection(database, ": [Connect]");
+}
+
 void TFIBSQLMonitorHook::TraceDisconnect(const rtl::TComponent* database) {
-    if (!Tracing() || Flag(&TraceBlock::ConnectFlag) <= 0) {
-        return;
-    }
-    try {
-        WriteTrace(NameOf(database) + ": [Disconnect]", tcConnect);
-    } catch (...) {
-    }
+    TraceConnection(database, ": [Disconnect]");
 }
 
 bool TFIBSQLMonitorHook::TransactionTraced(bool hasDatabase) {
@@ -804,28 +802,25 @@ void TFIBSQLMonitorHook::TraceTransaction(const rtl::TComponent* transaction,
     }
 }
 
-namespace {
-
-std::string Numbered(const char* label, int64_t number) {
-    return std::string(label) + "(" + std::to_string(number) + ")";
-}
-
-} // namespace
-
-void TFIBSQLMonitorHook::TraceStartTransaction(const rtl::TComponent* transaction, bool hasDatabase,
-                                               int64_t number) {
+void TFIBSQLMonitorHook::TraceNumbered(const rtl::TComponent* transaction, bool hasDatabase,
+                                       const char* label, int64_t number) {
     if (!TransactionTraced(hasDatabase)) {
         return;
     }
-    TraceTransaction(transaction, Numbered(": [Start transaction]", number));
+    try {
+        TraceTransaction(transaction, std::string(label) + "(" + std::to_string(number) + ")");
+    } catch (...) {
+    }
+}
+
+void TFIBSQLMonitorHook::TraceStartTransaction(const rtl::TComponent* transaction, bool hasDatabase,
+                                               int64_t number) {
+    TraceNumbered(transaction, hasDatabase, ": [Start transaction]", number);
 }
 
 void TFIBSQLMonitorHook::TraceCommit(const rtl::TComponent* transaction, bool hasDatabase,
                                      int64_t number) {
-    if (!TransactionTraced(hasDatabase)) {
-        return;
-    }
-    TraceTransaction(transaction, Numbered(": [Commit (Hard commit)]", number));
+    TraceNumbered(transaction, hasDatabase, ": [Commit (Hard commit)]", number);
 }
 
 void TFIBSQLMonitorHook::TraceSavepoint(const rtl::TComponent* transaction, bool hasDatabase,
@@ -847,26 +842,17 @@ void TFIBSQLMonitorHook::TraceSavepoint(const rtl::TComponent* transaction, bool
 
 void TFIBSQLMonitorHook::TraceCommitRetaining(const rtl::TComponent* transaction, bool hasDatabase,
                                               int64_t number) {
-    if (!TransactionTraced(hasDatabase)) {
-        return;
-    }
-    TraceTransaction(transaction, Numbered(": [Commit retaining (Soft commit)]", number));
+    TraceNumbered(transaction, hasDatabase, ": [Commit retaining (Soft commit)]", number);
 }
 
 void TFIBSQLMonitorHook::TraceRollback(const rtl::TComponent* transaction, bool hasDatabase,
                                        int64_t number) {
-    if (!TransactionTraced(hasDatabase)) {
-        return;
-    }
-    TraceTransaction(transaction, Numbered(": [Rollback]", number));
+    TraceNumbered(transaction, hasDatabase, ": [Rollback]", number);
 }
 
 void TFIBSQLMonitorHook::TraceRollbackRetaining(const rtl::TComponent* transaction,
                                                 bool hasDatabase, int64_t number) {
-    if (!TransactionTraced(hasDatabase)) {
-        return;
-    }
-    TraceTransaction(transaction, Numbered(": [Rollback retaining (Soft rollback)]", number));
+    TraceNumbered(transaction, hasDatabase, ": [Rollback retaining (Soft rollback)]", number);
 }
 
 void TFIBSQLMonitorHook::TraceService(const rtl::TComponent* service, const char* label) {

@@ -15,13 +15,8 @@ namespace platform {
 
 TPathProbe ProbePath(const std::string& path) {
     TPathProbe probe;
-    if (path.empty()) {
-        probe.Kind = TPathKind::Missing;
-        probe.Error = ENOENT;
-        probe.Reason = ErrorText(ENOENT);
-        return probe;
-    }
     struct stat st {};
+    // An empty path names nothing: ENOENT.
     if (::lstat(path.c_str(), &st) != 0) {
         probe.Error = errno;
         probe.Reason = ErrorText(probe.Error);

@@ -357,8 +357,12 @@ private:
     // tracing off.
     bool Tracing();
     int32_t Flag(int32_t TraceBlock::*field) const;
+    void TraceConnection(const rtl::TComponent* database, const char* label);
     bool TransactionTraced(bool hasDatabase);
     void TraceTransaction(const rtl::TComponent* transaction, const std::string& text);
+    // A transaction event with its number: label + "(" + number + ")".
+    void TraceNumbered(const rtl::TComponent* transaction, bool hasDatabase, const char* label,
+                       int64_t number);
     void TraceService(const rtl::TComponent* service, const char* label);
     // Forgets a writer whose thread has ended. Needs FWriterLock.
     void ReapWriter();
