@@ -772,13 +772,17 @@ void TFIBSQLMonitorHook::TraceFetch(const rtl::TComponent* query, const std::str
     }
 }
 
-void TFIBSQLMonitorHook::TraceConnection(const rtl::TComponent* database, const char* label) {
-    if (!Tracing() || Flag(&TraceBlock::ConnectFlag) <= 0) {
-        return;
-    }
+void TFIBSQLMonitorHook::TraceEvent(const rtl::TComponent* component, std::string_view text,
+                                    TraceCategory category) {
     try {
-        WriteTrace(NameOf(database) + label, tcConnect);
+        WriteTrace(NameOf(component).append(text), category);
     } catch (...) {
+    }
+}
+
+void TFIBSQLMonitorHook::TraceConnection(const rtl::TComponent* database, const char* label) {
+    if (Tracing() && Flag(&TraceBlock::ConnectFlag) > 0) {
+        TraceEvent(database, label, tcConnect);
     }
 }
 
@@ -794,21 +798,14 @@ bool TFIBSQLMonitorHook::TransactionTraced(bool hasDatabase) {
     return hasDatabase && Tracing() && Flag(&TraceBlock::TransactionFlag) > 0;
 }
 
-void TFIBSQLMonitorHook::TraceTransaction(const rtl::TComponent* transaction,
-                                          const std::string& text) {
-    try {
-        WriteTrace(NameOf(transaction) + text, tcTransaction);
-    } catch (...) {
-    }
-}
-
 void TFIBSQLMonitorHook::TraceNumbered(const rtl::TComponent* transaction, bool hasDatabase,
                                        const char* label, int64_t number) {
     if (!TransactionTraced(hasDatabase)) {
         return;
     }
     try {
-        TraceTransaction(transaction, std::string(label) + "(" + std::to_string(number) + ")");
+        TraceEvent(transaction, std::string(label) + "(" + std::to_string(number) + ")",
+                   tcTransaction);
     } catch (...) {
     }
 }
@@ -835,7 +832,7 @@ void TFIBSQLMonitorHook::TraceSavepoint(const rtl::TComponent* transaction, bool
         if (kind >= 0 && kind <= 2) {
             text += std::string(" [") + Labels[kind] + "](\"" + savepointName + "\")";
         }
-        TraceTransaction(transaction, text);
+        TraceEvent(transaction, text, tcTransaction);
     } catch (...) {
     }
 }
@@ -857,12 +854,8 @@ void TFIBSQLMonitorHook::TraceRollbackRetaining(const rtl::TComponent* transacti
 
 void TFIBSQLMonitorHook::TraceService(const rtl::TComponent* service, const char* label) {
     // Without a monitor this is the only cost: one read of the count.
-    if (!Tracing()) {
-        return;
-    }
-    try {
-        WriteTrace(NameOf(service) + label, tcService);
-    } catch (...) {
+    if (Tracing()) {
+        TraceEvent(service, label, tcService);
     }
 }
 
