@@ -202,6 +202,10 @@ else
     skip "set-up (packages)" "--no-setup"
 fi
 
+# ---- 1b. layout ---------------------------------------------------------------
+# Each thing in its one home: the greps of scripts/check-layout.sh.
+stage "layout rules" bash "$SLV_SCRIPTS_DIR/check-layout.sh"
+
 # ---- 2. server --------------------------------------------------------------
 # The server script itself, on a private server in its own namespaces (root
 # only; skipped elsewhere).

@@ -67,6 +67,12 @@ std::string DropLastChars(const std::string& text, size_t count) {
     return text.substr(0, end);
 }
 
+void AddServiceAccount(rtl::TStringList& params) {
+    params.Add(ServiceUserLine);
+    params.Add(ServicePasswordLine);
+    params.Add(ServiceConnectTimeoutLine);
+}
+
 std::string BackupTimeStamp(const TDateTime& now) {
     char text[32];
     std::snprintf(text, sizeof text, "%02d%02d%02d_%02d%02d", ((now.Year % 100) + 100) % 100,

@@ -182,8 +182,10 @@ void TFileListLogic::ApplyFilePath(const std::string& folder) {
 
 void TFileListLogic::Update() {
     std::vector<std::string> files;
-    if (platform::ListPlainFiles(FDirectory, files))
-        platform::ChangeCurrentFolder(FDirectory);
+    // Names are listed only where bare names then refer to them: in a folder
+    // that could be read and made the current folder.
+    if (!platform::ListPlainFiles(FDirectory, files) || !platform::ChangeCurrentFolder(FDirectory))
+        files.clear();
     Read(files);
 }
 

@@ -6,6 +6,7 @@
 // windows.h names an old call FreeModule; the seam's own comes first here.
 #undef FreeModule
 
+#include "ModuleError.h"
 #include "platform/win32/Text.h"
 
 namespace platform {
@@ -14,12 +15,9 @@ const int ProcNotFoundCode = ERROR_PROC_NOT_FOUND;
 
 namespace {
 
-thread_local int tLastCode = 0;
-thread_local std::string tLastText;
-
 void RememberLastError() {
-    tLastCode = static_cast<int>(GetLastError());
-    tLastText = SystemErrorText(tLastCode);
+    const int code = static_cast<int>(GetLastError());
+    RememberModuleError(code, SystemErrorText(code));
 }
 
 } // namespace
@@ -46,8 +44,7 @@ void* ModuleSymbol(ModuleHandle module, const char* name) {
         address = GetProcAddress(static_cast<HMODULE>(module), name);
     }
     if (address == nullptr) {
-        tLastCode = ProcNotFoundCode;
-        tLastText = SystemErrorText(ProcNotFoundCode);
+        RememberModuleError(ProcNotFoundCode, SystemErrorText(ProcNotFoundCode));
         return nullptr;
     }
     return reinterpret_cast<void*>(address);
@@ -62,14 +59,6 @@ bool FreeModule(ModuleHandle module) {
         return false;
     }
     return true;
-}
-
-int LastModuleErrorCode() {
-    return tLastCode;
-}
-
-std::string LastModuleErrorText() {
-    return tLastText;
 }
 
 std::string SystemErrorText(int code) {

@@ -1,7 +1,8 @@
 // The process list from the Toolhelp snapshot, ending a process with
-// TerminateProcess, the account a process runs as, and the running
-// program's own file. The snapshot functions are looked up by name in
-// kernel32.dll on first use; without them no list can be taken.
+// TerminateProcess, the account a process runs as, the running program's
+// own file, and whether anyone holds a file open. The snapshot functions are
+// looked up by name in kernel32.dll on first use; without them no list can
+// be taken.
 #include "platform/Processes.h"
 
 #include <windows.h>
@@ -230,6 +231,22 @@ std::string ExecutableFile() {
         }
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::vector<std::uint32_t> ProcessesHoldingFile(const std::string& path) {
+    // Windows does not tell another process's open files, but it refuses a
+    // file that anyone holds open to an opener that shares nothing. The
+    // holder's id stays unknown (0).
+    const HANDLE file = CreateFileW(win32::Widen(path).c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return {};
+    }
+    if (GetLastError() == ERROR_SHARING_VIOLATION) {
+        return {0};
+    }
+    return {};
 }
 
 } // namespace platform

@@ -225,6 +225,27 @@ TEST_F(FilesTest, AReplacingRenameTakesTheNameInOneStepButNeverAFolder) {
     EXPECT_FALSE(platform::ErrorText(ENOSPC).empty());
 }
 
+TEST_F(FilesTest, AFileHeldOpenIsSeenAndAHardLinkIsTheSameFile) {
+    WriteBytes(In("솔바네.fdb"), "database");
+    WriteBytes(In("other.fdb"), "database");
+    EXPECT_TRUE(platform::ProcessesHoldingFile(In("솔바네.fdb")).empty());
+    // Held as a server holds its database: shared for reading and writing.
+    const HANDLE held =
+        CreateFileW(platform::win32::Widen(In("솔바네.fdb")).c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(platform::ProcessesHoldingFile(In("솔바네.fdb")), std::vector<std::uint32_t>{0});
+    CloseHandle(held);
+    EXPECT_TRUE(platform::ProcessesHoldingFile(In("솔바네.fdb")).empty());
+    EXPECT_TRUE(platform::ProcessesHoldingFile(In("없는.fdb")).empty());
+
+    ASSERT_TRUE(CreateHardLinkW(platform::win32::Widen(In("link.fdb")).c_str(),
+                                platform::win32::Widen(In("솔바네.fdb")).c_str(), nullptr));
+    EXPECT_TRUE(platform::SameFile(In("link.fdb"), In("솔바네.fdb")));
+    EXPECT_FALSE(platform::SameFile(In("other.fdb"), In("솔바네.fdb")));
+    EXPECT_FALSE(platform::SameFile(In("없는.fdb"), In("없는.fdb")));
+}
+
 TEST_F(FilesTest, WhereTheToolMayChangeFilesAndWriteItsSettings) {
     std::string reason;
     EXPECT_TRUE(platform::CanChangeFolder(Folder, reason)) << reason;

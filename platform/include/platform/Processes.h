@@ -1,5 +1,5 @@
-// The list of running processes, ending a process, and the running
-// program's own file.
+// The list of running processes, ending a process, the running program's
+// own file, and the processes that hold a file open.
 //
 // Each entry names the program file of a process: the file name (without
 // folder) of its executable. On Linux that comes from /proc/<pid>/exe; when
@@ -64,5 +64,14 @@ enum class TAccess { Allowed, Denied, Unknown };
 // The full path of the running program's executable file; empty when the
 // system does not tell.
 [[nodiscard]] std::string ExecutableFile();
+
+// The processes holding the file open, by their ids; none for a missing file.
+// On POSIX these are the processes this one may look into (on Linux through
+// /proc/<pid>/fd) with an open file that is the same file as `path` (the same
+// device and inode, so a holder is found under any of the file's names). On
+// Windows, which does not tell another process's open files, a file that
+// someone holds open refuses an open that shares nothing: the list then has
+// the one id 0 (holder unknown).
+[[nodiscard]] std::vector<std::uint32_t> ProcessesHoldingFile(const std::string& path);
 
 } // namespace platform
