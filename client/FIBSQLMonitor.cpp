@@ -197,7 +197,8 @@ void TTraceChannel::RemoveObjects(const std::string& namePrefix) {
     for (const char* name :
          {MutexObjectName, SharedMemObjectName, WriteEventObjectName, WriteFinishedEventObjectName,
           ReadEventObjectName, ReadFinishedEventObjectName}) {
-        platform::RemoveNamedObject(namePrefix + name);
+        // False only when no object had the name: nothing left to remove.
+        static_cast<void>(platform::RemoveNamedObject(namePrefix + name));
     }
 }
 
@@ -259,8 +260,14 @@ std::string ApplicationFileName() {
 namespace {
 
 struct HookGlobals {
+#if defined(_WIN32)
+    HookGlobals() noexcept {}
+#else
     constexpr HookGlobals() noexcept {}
-    ~HookGlobals() { FinalizeMonitorHook(); }
+#endif
+    ~HookGlobals() {
+        FinalizeMonitorHook();
+    }
     HookGlobals(const HookGlobals&) = delete;
     HookGlobals& operator=(const HookGlobals&) = delete;
 
@@ -270,8 +277,14 @@ struct HookGlobals {
 };
 
 // Constant-initialised, so it is ready before any other module's
-// initialisation runs; its destructor runs the process-exit order.
+// initialisation runs; its destructor runs the process-exit order. (MinGW's
+// mutex cannot be made at compile time; there it is made with this module,
+// before main, and nothing traces earlier.)
+#if defined(_WIN32)
+HookGlobals gHookGlobals;
+#else
 constinit HookGlobals gHookGlobals;
+#endif
 
 } // namespace
 
@@ -452,7 +465,8 @@ namespace {
 class TMutexHold {
 public:
     explicit TMutexHold(platform::NamedMutex& mutex) : FMutex(mutex) {}
-    ~TMutexHold() { FMutex.Unlock(); }
+    // The hold is this thread's, so giving it back cannot be refused.
+    ~TMutexHold() { static_cast<void>(FMutex.Unlock()); }
     TMutexHold(const TMutexHold&) = delete;
     TMutexHold& operator=(const TMutexHold&) = delete;
 
@@ -549,8 +563,9 @@ bool TMonitorWriterThread::EndWrite() {
     //    WriteFinishedEvent before they count themselves in again.
     FChannel->WriteEvent().Reset();
     FChannel->WriteFinishedEvent().Set();
-    // 5. Give back the hold taken by BeginWrite.
-    FChannel->Mutex().Unlock();
+    // 5. Give back the hold that BeginWrite took on this thread (so it
+    //    cannot be refused).
+    static_cast<void>(FChannel->Mutex().Unlock());
     return completed;
 }
 
@@ -757,60 +772,52 @@ void TFIBSQLMonitorHook::TraceFetch(const rtl::TComponent* query, const std::str
     }
 }
 
-void TFIBSQLMonitorHook::TraceConnect(const rtl::TComponent* database) {
-    if (!Tracing() || Flag(&TraceBlock::ConnectFlag) <= 0) {
-        return;
-    }
+void TFIBSQLMonitorHook::TraceEvent(const rtl::TComponent* component, std::string_view text,
+                                    TraceCategory category) {
     try {
-        WriteTrace(NameOf(database) + ": [Connect]", tcConnect);
+        WriteTrace(NameOf(component).append(text), category);
     } catch (...) {
     }
 }
 
+void TFIBSQLMonitorHook::TraceConnection(const rtl::TComponent* database, const char* label) {
+    if (Tracing() && Flag(&TraceBlock::ConnectFlag) > 0) {
+        TraceEvent(database, label, tcConnect);
+    }
+}
+
+void TFIBSQLMonitorHook::TraceConnect(const rtl::TComponent* database) {
+    TraceConnection(database, ": [Connect]");
+}
+
 void TFIBSQLMonitorHook::TraceDisconnect(const rtl::TComponent* database) {
-    if (!Tracing() || Flag(&TraceBlock::ConnectFlag) <= 0) {
-        return;
-    }
-    try {
-        WriteTrace(NameOf(database) + ": [Disconnect]", tcConnect);
-    } catch (...) {
-    }
+    TraceConnection(database, ": [Disconnect]");
 }
 
 bool TFIBSQLMonitorHook::TransactionTraced(bool hasDatabase) {
     return hasDatabase && Tracing() && Flag(&TraceBlock::TransactionFlag) > 0;
 }
 
-void TFIBSQLMonitorHook::TraceTransaction(const rtl::TComponent* transaction,
-                                          const std::string& text) {
+void TFIBSQLMonitorHook::TraceNumbered(const rtl::TComponent* transaction, bool hasDatabase,
+                                       const char* label, int64_t number) {
+    if (!TransactionTraced(hasDatabase)) {
+        return;
+    }
     try {
-        WriteTrace(NameOf(transaction) + text, tcTransaction);
+        TraceEvent(transaction, std::string(label) + "(" + std::to_string(number) + ")",
+                   tcTransaction);
     } catch (...) {
     }
 }
 
-namespace {
-
-std::string Numbered(const char* label, int64_t number) {
-    return std::string(label) + "(" + std::to_string(number) + ")";
-}
-
-} // namespace
-
 void TFIBSQLMonitorHook::TraceStartTransaction(const rtl::TComponent* transaction, bool hasDatabase,
                                                int64_t number) {
-    if (!TransactionTraced(hasDatabase)) {
-        return;
-    }
-    TraceTransaction(transaction, Numbered(": [Start transaction]", number));
+    TraceNumbered(transaction, hasDatabase, ": [Start transaction]", number);
 }
 
 void TFIBSQLMonitorHook::TraceCommit(const rtl::TComponent* transaction, bool hasDatabase,
                                      int64_t number) {
-    if (!TransactionTraced(hasDatabase)) {
-        return;
-    }
-    TraceTransaction(transaction, Numbered(": [Commit (Hard commit)]", number));
+    TraceNumbered(transaction, hasDatabase, ": [Commit (Hard commit)]", number);
 }
 
 void TFIBSQLMonitorHook::TraceSavepoint(const rtl::TComponent* transaction, bool hasDatabase,
@@ -825,43 +832,30 @@ void TFIBSQLMonitorHook::TraceSavepoint(const rtl::TComponent* transaction, bool
         if (kind >= 0 && kind <= 2) {
             text += std::string(" [") + Labels[kind] + "](\"" + savepointName + "\")";
         }
-        TraceTransaction(transaction, text);
+        TraceEvent(transaction, text, tcTransaction);
     } catch (...) {
     }
 }
 
 void TFIBSQLMonitorHook::TraceCommitRetaining(const rtl::TComponent* transaction, bool hasDatabase,
                                               int64_t number) {
-    if (!TransactionTraced(hasDatabase)) {
-        return;
-    }
-    TraceTransaction(transaction, Numbered(": [Commit retaining (Soft commit)]", number));
+    TraceNumbered(transaction, hasDatabase, ": [Commit retaining (Soft commit)]", number);
 }
 
 void TFIBSQLMonitorHook::TraceRollback(const rtl::TComponent* transaction, bool hasDatabase,
                                        int64_t number) {
-    if (!TransactionTraced(hasDatabase)) {
-        return;
-    }
-    TraceTransaction(transaction, Numbered(": [Rollback]", number));
+    TraceNumbered(transaction, hasDatabase, ": [Rollback]", number);
 }
 
 void TFIBSQLMonitorHook::TraceRollbackRetaining(const rtl::TComponent* transaction,
                                                 bool hasDatabase, int64_t number) {
-    if (!TransactionTraced(hasDatabase)) {
-        return;
-    }
-    TraceTransaction(transaction, Numbered(": [Rollback retaining (Soft rollback)]", number));
+    TraceNumbered(transaction, hasDatabase, ": [Rollback retaining (Soft rollback)]", number);
 }
 
 void TFIBSQLMonitorHook::TraceService(const rtl::TComponent* service, const char* label) {
     // Without a monitor this is the only cost: one read of the count.
-    if (!Tracing()) {
-        return;
-    }
-    try {
-        WriteTrace(NameOf(service) + label, tcService);
-    } catch (...) {
+    if (Tracing()) {
+        TraceEvent(service, label, tcService);
     }
 }
 

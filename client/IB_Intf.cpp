@@ -20,7 +20,11 @@ ISC_STATUS ISC_EXPORT isc_dsql_batch_execute(ISC_STATUS*, isc_tr_handle*, isc_st
 
 namespace fib {
 
+#if defined(_WIN32)
+const std::string DefaultLibraryName = "gds32.dll";
+#else
 const std::string DefaultLibraryName = "libfbclient.so.2";
+#endif
 
 // One pointer per entry point, typed as the published declaration. (The
 // header marks isc_interprete deprecated, but it is the only walk an old

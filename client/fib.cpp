@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "client/IB_Intf.h"
+#if defined(_WIN32)
+#include "platform/win32/Text.h"
+#endif
 
 // The error half of namespace fib (the database layer; see fib.h): the
 // per-thread status vector, the client-error table and the error classes.
@@ -320,6 +323,10 @@ EFIBInterBaseError MakeStatusError(IIBClientLibrary& library, const rtl::TCompon
         }
         std::string line = BufferText(scratch.data(),
                                       std::min<size_t>(static_cast<size_t>(length), ScratchLength));
+#if defined(_WIN32)
+        // File names in the texts come in the ANSI code page.
+        line = platform::win32::FromSystemText(line);
+#endif
         UpperFirst(line);
         statusText += line;
         if (statusText.empty() || statusText.back() != '.') {

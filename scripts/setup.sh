@@ -21,6 +21,13 @@ PACKAGES=(
     # process tools (ps, pgrep); ip, which the server script's self-check
     # needs for the loopback of its own network namespace
     procps iproute2
+    # the Windows builds: MinGW-w64 cross compilers, Wine (with its tools for
+    # the tests' gds32.dll bridge and its fonts), the installer builder, and
+    # the Korean locale the Windows tests run in
+    mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+    wine64 wine64-tools fonts-wine nsis locales
+    # 32-bit Windows programs under Wine (Debian's i386 architecture)
+    wine32:i386
 )
 
 installed() {
@@ -36,6 +43,14 @@ if command -v clang >/dev/null 2>&1; then
     [ -n "$v" ] && CLANG_RT=libclang-rt-$v-dev
 fi
 PACKAGES+=("$CLANG_RT")
+
+# wine32 comes from the i386 architecture; apt must know it first.
+NEW_ARCH=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    slv_log "adding the i386 architecture (for wine32)"
+    slv_as_root dpkg --add-architecture i386
+    NEW_ARCH=1
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -67,6 +82,12 @@ else
     for p in "${missing[@]}"; do [ -n "$p" ] && pkgs+=("$p"); done
     slv_as_root env DEBIAN_FRONTEND=noninteractive \
         apt-get -o DPkg::Lock::Timeout=600 install -y "${pkgs[@]}"
+fi
+
+# The Windows tests run in the Korean locale, as on a Korean Windows.
+if ! locale -a 2>/dev/null | grep -qi '^ko_KR\.utf-\?8$'; then
+    slv_log "making the locale ko_KR.UTF-8"
+    slv_as_root localedef -i ko_KR -f UTF-8 ko_KR.UTF-8
 fi
 
 # The SYSDBA password: checked now if a server answers; otherwise the server

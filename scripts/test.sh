@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds, starts the local
-# Firebird server if none answers, and runs every test; then builds and runs
-# the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and runs each fuzz target for a bounded time. Stops the server again if it
-# started it. Exits non-zero when anything failed.
+# Firebird server if none answers, and runs every test; then builds the
+# Windows programs with MinGW-w64 and runs their tests under Wine; builds and
+# runs the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs each fuzz target for a bounded time.
+# Stops the server again if it started it. Exits non-zero when anything
+# failed.
 #
-#   bash scripts/test.sh [--quick] [--no-sanitize] [--no-fuzz]
-#                        [--fuzz-time SECONDS] [--no-setup] [-L LABEL]
+#   bash scripts/test.sh [--quick] [--windows] [--no-windows] [--no-sanitize]
+#                        [--no-fuzz] [--fuzz-time SECONDS] [--no-setup] [-L LABEL]
 #
 #   --quick        only the normal build and its tests
+#   --windows      only the Windows builds and their tests (and the installer)
+#   --no-windows   skip the Windows builds
 #   --no-sanitize  skip the sanitizer build
 #   --no-fuzz      skip the fuzz build
 #   --fuzz-time N  seconds per fuzz target (default 20)
@@ -16,10 +20,13 @@
 #   -L LABEL       run only the tests with this label (client, services, app,
 #                  gui, integration); may be given more than once
 #
-# Build folders: build/ (normal), build-asan/ (sanitizers), build-fuzz/ (clang).
+# Build folders: build/ (normal), build-win64/ and build-win32/ (Windows),
+# build-asan/ (sanitizers), build-fuzz/ (clang).
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
+RUN_LINUX=1
+RUN_WINDOWS=1
 RUN_SANITIZE=1
 RUN_FUZZ=1
 RUN_SETUP=1
@@ -27,14 +34,16 @@ FUZZ_TIME=${SLV_FUZZ_TIME:-20}
 LABELS=()
 while [ $# -gt 0 ]; do
     case $1 in
-        --quick) RUN_SANITIZE=0; RUN_FUZZ=0; shift ;;
+        --quick) RUN_WINDOWS=0; RUN_SANITIZE=0; RUN_FUZZ=0; shift ;;
+        --windows) RUN_LINUX=0; RUN_WINDOWS=1; RUN_SANITIZE=0; RUN_FUZZ=0; shift ;;
+        --no-windows) RUN_WINDOWS=0; shift ;;
         --no-sanitize) RUN_SANITIZE=0; shift ;;
         --no-fuzz) RUN_FUZZ=0; shift ;;
         --fuzz-time) FUZZ_TIME=${2:?}; shift 2 ;;
         --fuzz-time=*) FUZZ_TIME=${1#*=}; shift ;;
         --no-setup) RUN_SETUP=0; shift ;;
         -L) LABELS+=(-L "${2:?}"); shift 2 ;;
-        -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h | --help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) slv_die "unknown option $1 (see --help)" ;;
     esac
 done
@@ -193,6 +202,10 @@ else
     skip "set-up (packages)" "--no-setup"
 fi
 
+# ---- 1b. layout ---------------------------------------------------------------
+# Each thing in its one home: the greps of scripts/check-layout.sh.
+stage "layout rules" bash "$SLV_SCRIPTS_DIR/check-layout.sh"
+
 # ---- 2. server --------------------------------------------------------------
 # The server script itself, on a private server in its own namespaces (root
 # only; skipped elsewhere).
@@ -224,11 +237,30 @@ echo "tests get SLV_FB_HOST=$SLV_FB_HOST SLV_REQUIRE_SERVER=1 SLV_TEST_DATA=$SLV
 # ---- 3. normal build and tests ----------------------------------------------
 # After a failed build the tests that could be built still run; the ones that
 # could not count as failed.
-stage "build (RelWithDebInfo, -Werror)" build_tree "$BUILD" -DSLV_WERROR=ON
-if [ -f "$BUILD/CTestTestfile.cmake" ]; then
-    stage "tests" run_ctest "$BUILD"
+if [ $RUN_LINUX -eq 1 ]; then
+    stage "build (RelWithDebInfo, -Werror)" build_tree "$BUILD" -DSLV_WERROR=ON
+    if [ -f "$BUILD/CTestTestfile.cmake" ]; then
+        stage "tests" run_ctest "$BUILD"
+    else
+        skip "tests" "not configured"
+    fi
 else
-    skip "tests" "not configured"
+    skip "build and tests (Linux)" "--windows"
+fi
+
+# ---- 3b. Windows ------------------------------------------------------------
+# Both Windows builds (x86_64 and i686) with MinGW-w64; the tests under Wine
+# (the i686 build's without the server), the installer and its silent
+# install.
+windows_part() {
+    mkdir -p "$LOG_DIR"
+    bash "$SLV_SCRIPTS_DIR/windows.sh" test 2>&1 | tee "$LOG_DIR/windows.log"
+    return "${PIPESTATUS[0]}"
+}
+if [ $RUN_WINDOWS -eq 1 ]; then
+    stage "Windows builds and tests (Wine)" windows_part
+else
+    skip "Windows builds and tests" "not asked for"
 fi
 
 # ---- 4. sanitizers ----------------------------------------------------------

@@ -403,13 +403,14 @@ void TpFIBCustomService::Query(const std::string& sendItems, char* reply, size_t
 }
 
 int32_t TpFIBCustomService::ReadBufferInteger(int& offset) {
-    EnsureLibrary();
-    if (offset < 0 || static_cast<size_t>(offset) + 4 > ReplyLength()) {
+    uint32_t value = 0;
+    if (offset < 0 || static_cast<size_t>(offset) > ReplyLength() ||
+        !TBlockReader(ReplyBuffer() + offset, ReplyLength() - static_cast<size_t>(offset))
+             .Number32(value)) {
         RaiseClientError(ceUnexpectedOutput);
     }
-    const int32_t value = FClientLibrary->isc_vax_integer(ReplyBuffer() + offset, 4);
     offset += 4;
-    return value;
+    return static_cast<int32_t>(value);
 }
 
 void TpFIBCustomService::RaiseAndDrop() {

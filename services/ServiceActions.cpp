@@ -3,6 +3,11 @@
 #include "services/IB_Services.h"
 
 #include <utility>
+#if defined(_WIN32)
+#include <optional>
+
+#include "platform/win32/Text.h"
+#endif
 
 #include "client/FIBSQLMonitor.h"
 #include "client/ParamBlock.h"
@@ -73,8 +78,24 @@ void TpFIBControlService::AppendStartText(const std::string& text, uint8_t code)
     if (text.empty()) {
         return;
     }
+#if defined(_WIN32)
+    // The file names go to the client library in the ANSI code page, as the
+    // suite's own programs write them: a client library converts them from
+    // there for the server, and an older one hands them on to a server that
+    // reads them so. A name the code page cannot hold is refused, never
+    // handed on changed.
+    const std::optional<std::string> converted = platform::win32::ToAnsiCodePage(text);
+    if (!converted) {
+        RaiseClientErrorFmt("The name \"%s\" has characters that the system's code page cannot "
+                            "hold",
+                            {text});
+    }
+    const std::string& bytes = *converted;
+#else
+    const std::string& bytes = text;
+#endif
     // The length travels in 16 bits.
-    if (!TBlockWriter(FStartItems).Text16(code, text)) {
+    if (!TBlockWriter(FStartItems).Text16(code, bytes)) {
         RaiseClientErrorFmt("Start parameter text is longer than 65535 bytes");
     }
 }
@@ -115,7 +136,12 @@ std::string TpFIBControlAndQueryService::ReadNextLine() {
         // The end marker is overwritten, as the reply is read as a
         // zero-terminated text.
         reply[line.EndOffset] = '\0';
+#if defined(_WIN32)
+        return platform::win32::FromSystemText(
+            std::string(reply + line.TextOffset, line.TextLength));
+#else
         return std::string(reply + line.TextOffset, line.TextLength);
+#endif
     }
     case TReplyStatus::Unexpected:
         break;

@@ -3,7 +3,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <string_view>
 #include <unistd.h>
+
+#include "rtl/Rtl.h"
 
 namespace app {
 
@@ -48,10 +51,11 @@ size_t LastCharStart(const std::string& text, size_t end) {
     return start;
 }
 
+// The folder part (up to and including the last separator of this
+// platform) and the file-name part of a path.
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
-    const size_t slash = path.find_last_of('/');
-    folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    folder = rtl::ExtractFilePath(path);
+    name = rtl::ExtractFileName(path);
 }
 
 } // namespace
@@ -61,6 +65,12 @@ std::string DropLastChars(const std::string& text, size_t count) {
     for (size_t i = 0; i < count && end > 0; ++i)
         end = LastCharStart(text, end);
     return text.substr(0, end);
+}
+
+void AddServiceAccount(rtl::TStringList& params) {
+    params.Add(ServiceUserLine);
+    params.Add(ServicePasswordLine);
+    params.Add(ServiceConnectTimeoutLine);
 }
 
 std::string BackupTimeStamp(const TDateTime& now) {
@@ -78,11 +88,20 @@ std::string JoinFolder(const std::string& folder, const std::string& fileName) {
     if (folder.empty()) {
         return fileName;
     }
+#if defined(_WIN32)
+    // A folder that ends in a separator (or is a drive, "D:") takes the name
+    // right behind it, whichever separator the user wrote.
+    if (std::string_view(rtl::PathDelimiters).find(folder.back()) != std::string_view::npos) {
+        return folder + fileName;
+    }
+    return folder + rtl::PathDelimiter + fileName;
+#else
     size_t end = folder.size();
     while (end > 0 && folder[end - 1] == '/') {
         --end;
     }
     return folder.substr(0, end) + "/" + fileName;
+#endif
 }
 
 std::string RestoreTargetPath(const std::string& databasePath) {

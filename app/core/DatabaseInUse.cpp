@@ -2,173 +2,33 @@
 // look into, or by the local database server.
 #include "app/DatabaseInUse.h"
 
-#include <dirent.h>
-#include <ibase.h>
-#include <sys/stat.h>
-
 #include <exception>
 
 #include "app/Commands.h"
-#include "rtl/Rtl.h"
-#include "services/IB_Services.h"
+#include "platform/Files.h"
+#include "platform/Processes.h"
 
 namespace app {
 
-namespace {
-
-// The largest reply the query can take: the reply length travels in 16 bits.
-constexpr int32_t ServerDatabasesBufferSize = 65535;
-
-uint32_t ReadLittleEndian(const unsigned char* bytes, size_t count) {
-    uint32_t value = 0;
-    for (size_t i = count; i > 0; --i) {
-        value = (value << 8) | bytes[i - 1];
-    }
-    return value;
-}
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool IsNumber(const char* name) {
-    if (*name == '\0') {
-        return false;
-    }
-    for (; *name != '\0'; ++name) {
-        if (*name < '0' || *name > '9') {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The service component that asks the server which databases it has in use.
-class TServerDatabasesQuery : public fib::TpFIBCustomService {
-public:
-    explicit TServerDatabasesQuery(const std::string& serverName) {
-        SetLoginPrompt(false);
-        SetProtocol(fib::TProtocol::TCP);
-        SetServerName(serverName);
-        Params().Add(ServiceUserLine);
-        Params().Add(ServicePasswordLine);
-        Params().Add(ServiceConnectTimeoutLine);
-        SetBufferSizeValue(ServerDatabasesBufferSize);
-    }
-
-    // Raises when the server's answer cannot be read.
-    TServerDatabases Ask() {
-        QueryItems() = std::string(1, static_cast<char>(isc_info_svc_svr_db_info));
-        QueryService();
-        TServerDatabases result;
-        if (!ParseServerDatabases(ReplyBuffer(), ReplyLength(), result)) {
-            throw rtl::Exception("Unexpected Output buffer value");
-        }
-        return result;
-    }
-};
-
-} // namespace
-
-bool ParseServerDatabases(const char* reply, size_t replySize, TServerDatabases& result) {
-    result = TServerDatabases();
-    const auto* bytes = reinterpret_cast<const unsigned char*>(reply);
-    if (bytes == nullptr || replySize < 1 || bytes[0] != isc_info_svc_svr_db_info) {
-        return false;
-    }
-    size_t at = 1;
-    bool blockEnded = false;
-    while (!blockEnded) {
-        if (at >= replySize) {
-            return false;
-        }
-        const unsigned char item = bytes[at++];
-        switch (item) {
-        case isc_spb_num_att:
-        case isc_spb_num_db: {
-            if (replySize - at < 4) {
-                return false;
-            }
-            const auto value = static_cast<int32_t>(ReadLittleEndian(bytes + at, 4));
-            at += 4;
-            (item == isc_spb_num_att ? result.Attachments : result.Databases) = value;
-            break;
-        }
-        case isc_spb_dbname: {
-            if (replySize - at < 2) {
-                return false;
-            }
-            const size_t length = ReadLittleEndian(bytes + at, 2);
-            at += 2;
-            if (replySize - at < length) {
-                return false;
-            }
-            result.Names.emplace_back(reply + at, length);
-            at += length;
-            break;
-        }
-        case isc_info_flag_end:
-            blockEnded = true;
-            break;
-        default: // isc_info_truncated, isc_info_end too early, or unknown
-            return false;
-        }
-    }
-    // After the block only the reply's end may follow.
-    return at < replySize && bytes[at] == isc_info_end;
-}
-
-std::vector<int> ProcessesHoldingFile(const std::string& path) {
-    std::vector<int> holders;
-    struct stat wanted {};
-    if (path.empty() || ::stat(path.c_str(), &wanted) != 0) {
-        return holders;
-    }
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) {
-        return holders;
-    }
-    while (const dirent* process = ::readdir(proc)) {
-        if (!IsNumber(process->d_name)) {
-            continue;
-        }
-        const std::string fdFolder = std::string("/proc/") + process->d_name + "/fd";
-        DIR* fds = ::opendir(fdFolder.c_str());
-        if (fds == nullptr) {
-            continue; // gone, or another user's process
-        }
-        while (const dirent* fd = ::readdir(fds)) {
-            if (!IsNumber(fd->d_name)) {
-                continue;
-            }
-            struct stat open {};
-            if (::stat((fdFolder + "/" + fd->d_name).c_str(), &open) == 0 &&
-                SameFile(open, wanted)) {
-                holders.push_back(std::stoi(process->d_name));
-                break;
-            }
-        }
-        ::closedir(fds);
-    }
-    ::closedir(proc);
-    return holders;
-}
-
-std::optional<TServerDatabases> QueryServerDatabases(const std::string& serverName) {
-    TServerDatabasesQuery query(serverName);
+std::optional<fib::TServerDatabases> QueryServerDatabases(const std::string& serverName) {
+    fib::TpFIBServerDatabasesService query;
+    query.SetLoginPrompt(false);
+    query.SetProtocol(fib::TProtocol::TCP);
+    query.SetServerName(serverName);
+    AddServiceAccount(query.Params());
     try {
         query.Attach();
     } catch (const std::exception&) {
         return std::nullopt;
     }
-    TServerDatabases answer = query.Ask();
+    fib::TServerDatabases answer = query.Fetch();
     query.Detach();
     return answer;
 }
 
 TServerAnswer AskServerDatabaseInUse(const std::string& serverName, const std::string& path,
                                      const std::string& formerName) {
-    std::optional<TServerDatabases> answer;
+    std::optional<fib::TServerDatabases> answer;
     try {
         answer = QueryServerDatabases(serverName);
     } catch (const std::exception&) {
@@ -177,14 +37,9 @@ TServerAnswer AskServerDatabaseInUse(const std::string& serverName, const std::s
     if (!answer) {
         return TServerAnswer::NoAnswer;
     }
-    struct stat wanted {};
-    const bool haveFile = ::stat(path.c_str(), &wanted) == 0;
     for (const std::string& name : answer->Names) {
-        if (name == path || (!formerName.empty() && name == formerName)) {
-            return TServerAnswer::InUse;
-        }
-        struct stat reported {};
-        if (haveFile && ::stat(name.c_str(), &reported) == 0 && SameFile(reported, wanted)) {
+        if (name == path || (!formerName.empty() && name == formerName) ||
+            platform::SameFile(name, path)) {
             return TServerAnswer::InUse;
         }
     }
@@ -192,7 +47,7 @@ TServerAnswer AskServerDatabaseInUse(const std::string& serverName, const std::s
 }
 
 TFileUse DatabaseFileUse(const std::string& path, const std::string& formerName) {
-    if (!ProcessesHoldingFile(path).empty()) {
+    if (!platform::ProcessesHoldingFile(path).empty()) {
         return TFileUse::HeldByProcess;
     }
     switch (AskServerDatabaseInUse(LocalServer, path, formerName)) {

@@ -78,16 +78,13 @@ std::vector<std::string> SplitMasks(const std::string& masks) {
     return result;
 }
 
-// An absolute form of `folder` without "." and ".." components, doubled
-// separators or a trailing "/" (the root stays "/").
-std::string FullFolderName(const std::string& folder) {
-    std::string path = folder;
-    if (path.empty() || path[0] != '/')
-        path = platform::CurrentFolder() + "/" + path;
+// `root` followed by the components of `rest` (separated by `separator`)
+// without "." and ".." components or doubled separators; the root alone
+// when none is left.
+std::string JoinNormalized(const std::string& root, std::string_view rest, char separator) {
     std::vector<std::string_view> parts;
-    std::string_view rest(path);
     while (!rest.empty()) {
-        const size_t slash = rest.find('/');
+        const size_t slash = rest.find(separator);
         const std::string_view part = rest.substr(0, slash);
         if (part == "..") {
             if (!parts.empty())
@@ -99,13 +96,47 @@ std::string FullFolderName(const std::string& folder) {
             break;
         rest.remove_prefix(slash + 1);
     }
-    std::string result;
+    std::string result = root;
     for (const auto part : parts) {
-        result += '/';
+        result += separator;
         result += part;
     }
-    return result.empty() ? std::string("/") : result;
+    return parts.empty() ? root + separator : result;
 }
+
+#if defined(_WIN32)
+// An absolute form of `folder` ("D:\..." or "\\server\share\...") without "."
+// and ".." components, doubled separators or a trailing "\" (a root keeps
+// its "\"). "/" counts as "\".
+std::string FullFolderName(const std::string& folder) {
+    std::string path = folder;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    const bool unc = path.rfind("\\\\", 0) == 0;
+    const bool drive = path.size() >= 3 && path[1] == ':' && path[2] == '\\';
+    if (!unc && !drive) {
+        const std::string current = platform::CurrentFolder();
+        // "\x" is x on the current drive; anything else is relative.
+        path =
+            !path.empty() && path[0] == '\\' ? current.substr(0, 2) + path : current + "\\" + path;
+    }
+    size_t rootEnd = 2;               // "D:"
+    if (path.rfind("\\\\", 0) == 0) { // "\\server\share", maybe the current folder's
+        const size_t server = path.find('\\', 2);
+        rootEnd = server == std::string::npos ? path.size() : path.find('\\', server + 1);
+        rootEnd = rootEnd == std::string::npos ? path.size() : rootEnd;
+    }
+    return JoinNormalized(path.substr(0, rootEnd), std::string_view(path).substr(rootEnd), '\\');
+}
+#else
+// An absolute form of `folder` without "." and ".." components, doubled
+// separators or a trailing "/" (the root stays "/").
+std::string FullFolderName(const std::string& folder) {
+    std::string path = folder;
+    if (path.empty() || path[0] != '/')
+        path = platform::CurrentFolder() + "/" + path;
+    return JoinNormalized("", path, '/');
+}
+#endif
 
 } // namespace
 
@@ -151,8 +182,10 @@ void TFileListLogic::ApplyFilePath(const std::string& folder) {
 
 void TFileListLogic::Update() {
     std::vector<std::string> files;
-    if (platform::ListPlainFiles(FDirectory, files))
-        platform::ChangeCurrentFolder(FDirectory);
+    // Names are listed only where bare names then refer to them: in a folder
+    // that could be read and made the current folder.
+    if (!platform::ListPlainFiles(FDirectory, files) || !platform::ChangeCurrentFolder(FDirectory))
+        files.clear();
     Read(files);
 }
 

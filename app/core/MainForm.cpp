@@ -360,8 +360,8 @@ bool TmainForm::SelectFolder(std::string& Folder, IWidget* OwnerWindow, const st
     if (!FHost.Choosers->BrowseForFolder(request, chosen) || chosen.empty()) {
         return false;
     }
-    if (chosen.back() != '/') {
-        chosen += '/';
+    if (chosen.back() != rtl::PathDelimiter) {
+        chosen += rtl::PathDelimiter;
     }
     Folder = chosen;
     return true;

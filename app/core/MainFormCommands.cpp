@@ -129,9 +129,7 @@ std::string ConnectingLine(const std::string& server) {
 
 template <typename Service> void SetAccount(Service& service) {
     service.Params().Clear();
-    service.Params().Add(ServiceUserLine);
-    service.Params().Add(ServicePasswordLine);
-    service.Params().Add(ServiceConnectTimeoutLine);
+    AddServiceAccount(service.Params());
 }
 
 // Closes a service connection that is still open, without letting a failing
@@ -278,14 +276,14 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
     service.SetServerName(FDBSvrIP);
 
     service.SetDatabaseName(rtl::Trim(txtDBFN->Text()));
-    WriteIniValue(SettingsFile, "SYSTEM", "DBPathDB", service.DatabaseName());
+    WriteIniValue(SettingsFile, SystemSection, DBPathDBKey, service.DatabaseName());
 
     SetAccount(service);
 
     const TDateTime now = Clock().Now();
 
     FBackupPath = folder;
-    WriteIniValue(SettingsFile, "SYSSETUP", "DBBackPOS", FBackupPath);
+    WriteIniValue(SettingsFile, SetupSection, DBBackPOSKey, FBackupPath);
 
     // Where the server is this computer, a folder it cannot use is named
     // here instead of the server's "Cannot open backup file".
@@ -451,7 +449,7 @@ TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
 
     std::string server = LocalServer;
     if (!AsServer) {
-        server = ReadIniValue(SettingsFile, "SYSTEM", "DBSvrIP");
+        server = ReadIniValue(SettingsFile, SystemSection, DBSvrIPKey);
         if (server.empty()) {
             server = LocalServer;
         }
@@ -887,10 +885,10 @@ void TmainForm::MakeServer() {
         std::string Value;
     };
     const TSetting settings[] = {
-        {"SYSTEM", "SvrIP", LocalServer},
-        {"SYSTEM", "DBSvrIP", LocalServer},
-        {"SYSTEM", "DBPathDB", database},
-        {"SYSSETUP", "DBBackPOS", rtl::Trim(txtBackupPath->Text())},
+        {SystemSection, SvrIPKey, LocalServer},
+        {SystemSection, DBSvrIPKey, LocalServer},
+        {SystemSection, DBPathDBKey, database},
+        {SetupSection, DBBackPOSKey, rtl::Trim(txtBackupPath->Text())},
     };
     std::string written;
     std::string notWritten;

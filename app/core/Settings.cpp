@@ -32,7 +32,7 @@ std::string ToolFolder() {
         std::lock_guard<std::mutex> guard(OverrideLock());
         const std::string& folder = OverrideFolder();
         if (!folder.empty())
-            return folder.back() == '/' ? folder : folder + "/";
+            return folder.back() == rtl::PathDelimiter ? folder : folder + rtl::PathDelimiter;
     }
     return platform::ExecutableFolder();
 }

@@ -1,7 +1,7 @@
-// Reply bytes in: the line, bulk output and running-state parsers must accept only
-// replies that lie inside the buffer, and the line they hand back must be
-// what the reply says. The reply sits in a buffer of exactly its size, so any
-// read past it is caught.
+// Reply bytes in: the line, bulk output, running-state and server-databases
+// parsers must accept only replies that lie inside the buffer, and the line
+// they hand back must be what the reply says. The reply sits in a buffer of
+// exactly its size, so any read past it is caught.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "services/IB_Services.h"
+#include "services/ServerDatabases.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) {
@@ -95,6 +96,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     } else if (running.Status == fib::TReplyStatus::EndOfOutput) {
         std::abort();
+    }
+
+    // The server's databases in use: an accepted reply starts with its item
+    // and holds every name it handed out (item and 16-bit length each), the
+    // block's end flag and the reply's end.
+    fib::TServerDatabases databases;
+    if (fib::ParseServerDatabases(reply, bufferSize, databases)) {
+        size_t used = 3;
+        for (const std::string& name : databases.Names) {
+            used += 3 + name.size();
+        }
+        if (reply[0] != 0x32 || used > bufferSize) {
+            std::abort();
+        }
     }
     return 0;
 }

@@ -15,13 +15,8 @@ namespace platform {
 
 TPathProbe ProbePath(const std::string& path) {
     TPathProbe probe;
-    if (path.empty()) {
-        probe.Kind = TPathKind::Missing;
-        probe.Error = ENOENT;
-        probe.Reason = ErrorText(ENOENT);
-        return probe;
-    }
     struct stat st {};
+    // An empty path names nothing: ENOENT.
     if (::lstat(path.c_str(), &st) != 0) {
         probe.Error = errno;
         probe.Reason = ErrorText(probe.Error);
@@ -67,6 +62,14 @@ bool FileExists(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
     struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool SameFile(const std::string& path, const std::string& other) {
+    struct stat first {};
+    struct stat second {};
+    return !path.empty() && !other.empty() && ::stat(path.c_str(), &first) == 0 &&
+           ::stat(other.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
 }
 
 bool IsReadOnlyFile(const std::string& path) {

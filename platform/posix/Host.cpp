@@ -51,7 +51,7 @@ bool NamesThisComputer(const std::string& host) {
     in6_addr v6{};
     const bool isV4 = ::inet_pton(AF_INET, name.c_str(), &v4) == 1;
     const bool isV6 = !isV4 && ::inet_pton(AF_INET6, name.c_str(), &v6) == 1;
-    if (isV4 && (ntohl(v4.s_addr) >> 24) == 127)
+    if (isV4 && (ntohl(v4.s_addr) & 0xFF000000U) == 0x7F000000U) // 127.0.0.0/8
         return true;
     if (isV6 && IN6_IS_ADDR_LOOPBACK(&v6))
         return true;

@@ -5,19 +5,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ModuleError.h"
+
 namespace platform {
 
 const int ProcNotFoundCode = ENOSYS;
 
 namespace {
-
-thread_local int tLastCode = 0;
-thread_local std::string tLastText;
-
-void SetLastError(int code, std::string text) {
-    tLastCode = code;
-    tLastText = std::move(text);
-}
 
 // dlopen reports only text; find the errno whose standard text it carries.
 int CodeFromLoaderText(const std::string& text) {
@@ -35,7 +29,7 @@ int CodeFromLoaderText(const std::string& text) {
 ModuleHandle LoadModule(const std::string& fileName) {
     if (fileName.empty()) {
         // dlopen would hand back the main program: never a client library.
-        SetLastError(ENOENT, SystemErrorText(ENOENT));
+        RememberModuleError(ENOENT, SystemErrorText(ENOENT));
         return nullptr;
     }
     dlerror();
@@ -43,7 +37,7 @@ ModuleHandle LoadModule(const std::string& fileName) {
     if (handle == nullptr) {
         const char* reason = dlerror();
         const std::string text = reason != nullptr ? reason : SystemErrorText(ENOENT);
-        SetLastError(CodeFromLoaderText(text), text);
+        RememberModuleError(CodeFromLoaderText(text), text);
     }
     return handle;
 }
@@ -55,7 +49,7 @@ void* ModuleSymbol(ModuleHandle module, const char* name) {
         address = dlsym(module, name);
     }
     if (address == nullptr) {
-        SetLastError(ProcNotFoundCode, SystemErrorText(ProcNotFoundCode));
+        RememberModuleError(ProcNotFoundCode, SystemErrorText(ProcNotFoundCode));
     }
     return address;
 }
@@ -66,18 +60,10 @@ bool FreeModule(ModuleHandle module) {
     }
     if (dlclose(module) != 0) {
         const char* reason = dlerror();
-        SetLastError(EINVAL, reason != nullptr ? reason : SystemErrorText(EINVAL));
+        RememberModuleError(EINVAL, reason != nullptr ? reason : SystemErrorText(EINVAL));
         return false;
     }
     return true;
-}
-
-int LastModuleErrorCode() {
-    return tLastCode;
-}
-
-std::string LastModuleErrorText() {
-    return tLastText;
 }
 
 std::string SystemErrorText(int code) {

@@ -195,6 +195,15 @@ timespec ToTimespec(std::chrono::nanoseconds duration) {
     return ts;
 }
 
+// The moment `timeoutMs` milliseconds (none when negative) from now on the
+// clock.
+timespec DeadlineAfter(clockid_t clock, int timeoutMs) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return ToTimespec(std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) +
+                      std::chrono::milliseconds(std::max(timeoutMs, 0)));
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -277,19 +286,11 @@ std::unique_ptr<NamedMutex> NamedMutex::Open(const std::string& name) {
 NamedMutex::LockResult NamedMutex::Lock(int timeoutMs) {
     int rc;
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 30))
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const auto deadline = std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) +
-                          std::chrono::milliseconds(std::max(timeoutMs, 0));
-    const timespec abs = ToTimespec(deadline);
-    rc = pthread_mutex_clocklock(&FShared->Mutex, CLOCK_MONOTONIC, &abs);
+    const timespec deadline = DeadlineAfter(CLOCK_MONOTONIC, timeoutMs);
+    rc = pthread_mutex_clocklock(&FShared->Mutex, CLOCK_MONOTONIC, &deadline);
 #else
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const auto deadline = std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) +
-                          std::chrono::milliseconds(std::max(timeoutMs, 0));
-    const timespec abs = ToTimespec(deadline);
-    rc = pthread_mutex_timedlock(&FShared->Mutex, &abs);
+    const timespec deadline = DeadlineAfter(CLOCK_REALTIME, timeoutMs);
+    rc = pthread_mutex_timedlock(&FShared->Mutex, &deadline);
 #endif
     switch (rc) {
     case 0:

@@ -1,5 +1,5 @@
-// The process list from /proc, ending processes with SIGKILL, and the
-// running program's file.
+// The process list from /proc, ending processes with SIGKILL, the running
+// program's file, and the processes holding a file (their /proc/<pid>/fd).
 #include "platform/Processes.h"
 
 #include <cerrno>
@@ -77,28 +77,68 @@ std::string ProgramFileName(const std::string& procDir) {
     return comm;
 }
 
+// Hands `visit` the number of every entry of `folder` whose name is a
+// number (the processes of /proc, the descriptors of /proc/<pid>/fd), in the
+// system's order, until `visit` returns false. False when the folder cannot
+// be read (a process gone, or another user's).
+template <typename Visit> bool ForEachNumberedEntry(const std::string& folder, Visit visit) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr)
+        return false;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos)
+            continue;
+        const unsigned long number = std::strtoul(entry->d_name, nullptr, 10);
+        if (number > 0xFFFFFFFFUL)
+            continue;
+        if (!visit(static_cast<std::uint32_t>(number)))
+            break;
+    }
+    ::closedir(dir);
+    return true;
+}
+
+std::string ProcessFolder(std::uint32_t processId) {
+    return "/proc/" + std::to_string(processId);
+}
+
 } // namespace
 
 bool ListProcesses(std::vector<ProcessEntry>& entries) {
     entries.clear();
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr)
-        return false;
-    while (const dirent* entry = ::readdir(proc)) {
-        const std::string_view name = entry->d_name;
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos)
-            continue;
-        const unsigned long pid = std::strtoul(entry->d_name, nullptr, 10);
-        if (pid > 0xFFFFFFFFUL)
-            continue;
-        const std::string dir = "/proc/" + std::string(name);
+    return ForEachNumberedEntry("/proc", [&entries](std::uint32_t pid) {
+        const std::string dir = ProcessFolder(pid);
         const char state = ProcessState(dir);
-        if (state == '?' || state == 'Z' || state == 'X')
-            continue; // gone, or ended and waiting to be reaped
-        entries.push_back({static_cast<std::uint32_t>(pid), ProgramFileName(dir)});
-    }
-    ::closedir(proc);
-    return true;
+        // Left out when gone, or ended and waiting to be reaped.
+        if (state != '?' && state != 'Z' && state != 'X')
+            entries.push_back({pid, ProgramFileName(dir)});
+        return true;
+    });
+}
+
+std::vector<std::uint32_t> ProcessesHoldingFile(const std::string& path) {
+    std::vector<std::uint32_t> holders;
+    struct stat wanted {};
+    if (path.empty() || ::stat(path.c_str(), &wanted) != 0)
+        return holders;
+    const auto isWanted = [&wanted](const std::string& descriptor) {
+        struct stat st {};
+        return ::stat(descriptor.c_str(), &st) == 0 && st.st_dev == wanted.st_dev &&
+               st.st_ino == wanted.st_ino;
+    };
+    // A process whose descriptors cannot be read is gone or another user's.
+    (void)ForEachNumberedEntry("/proc", [&](std::uint32_t pid) {
+        const std::string fds = ProcessFolder(pid) + "/fd/";
+        (void)ForEachNumberedEntry(fds, [&](std::uint32_t fd) {
+            if (!isWanted(fds + std::to_string(fd)))
+                return true;
+            holders.push_back(pid);
+            return false;
+        });
+        return true;
+    });
+    return holders;
 }
 
 bool KillProcess(std::uint32_t processId) {
@@ -129,13 +169,13 @@ TEndRight CanEndProcess(std::uint32_t processId) {
 }
 
 bool ProcessRunning(std::uint32_t processId) {
-    const char state = ProcessState("/proc/" + std::to_string(processId));
+    const char state = ProcessState(ProcessFolder(processId));
     return state != '?' && state != 'Z' && state != 'X';
 }
 
 bool ProcessUser(std::uint32_t processId, TProcessUser& user) {
     user = TProcessUser();
-    const std::string status = ReadSmallFile("/proc/" + std::to_string(processId) + "/status");
+    const std::string status = ReadSmallFile(ProcessFolder(processId) + "/status");
     std::istringstream lines(status);
     std::string line;
     bool haveUid = false;

@@ -1,6 +1,7 @@
 // The names, texts and checks the commands work out, without a server.
 #include "app/Commands.h"
-#include "app/DatabaseInUse.h"
+#include "platform/Processes.h"
+#include "services/ServerDatabases.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@ namespace {
 
 using namespace std::string_literals;
 
-using app::TServerDatabases;
+using fib::TServerDatabases;
 
 TEST(CommandNames, TimeStampIsYearMonthDayHourMinuteWithLeadingZeros) {
     EXPECT_EQ(app::BackupTimeStamp({2024, 6, 19, 22, 17, 59, 999}), "240619_2217");
@@ -129,7 +130,7 @@ TEST(ServerDatabases, ReadsCountsAndNames) {
     const std::string reply = "\x32"s + Number(5, 3) + Number(6, 2) + Name("/var/tmp/a.fdb") +
                               Name("/data/솔바네.fdb") + "\x7F\x01";
     TServerDatabases result;
-    ASSERT_TRUE(app::ParseServerDatabases(reply.data(), reply.size(), result));
+    ASSERT_TRUE(fib::ParseServerDatabases(reply.data(), reply.size(), result));
     EXPECT_EQ(result.Attachments, 3);
     EXPECT_EQ(result.Databases, 2);
     EXPECT_EQ(result.Names, (std::vector<std::string>{"/var/tmp/a.fdb", "/data/솔바네.fdb"}));
@@ -139,7 +140,7 @@ TEST(ServerDatabases, NoDatabasesAndTrailingBufferBytes) {
     std::string reply = "\x32"s + Number(5, 0) + Number(6, 0) + "\x7F\x01";
     reply.append(100, '\0');
     TServerDatabases result;
-    ASSERT_TRUE(app::ParseServerDatabases(reply.data(), reply.size(), result));
+    ASSERT_TRUE(fib::ParseServerDatabases(reply.data(), reply.size(), result));
     EXPECT_EQ(result.Attachments, 0);
     EXPECT_TRUE(result.Names.empty());
 }
@@ -158,10 +159,10 @@ TEST(ServerDatabases, RefusesWhatItCannotBeSureOf) {
         "\x32"s + Number(5, 1) + "\x7F\x02",              // truncated after the block
     };
     for (const std::string& reply : bad) {
-        EXPECT_FALSE(app::ParseServerDatabases(reply.data(), reply.size(), result))
+        EXPECT_FALSE(fib::ParseServerDatabases(reply.data(), reply.size(), result))
             << testing::PrintToString(reply);
     }
-    EXPECT_FALSE(app::ParseServerDatabases(nullptr, 10, result));
+    EXPECT_FALSE(fib::ParseServerDatabases(nullptr, 10, result));
 }
 
 // --- processes holding a file ------------------------------------------------
@@ -171,18 +172,19 @@ TEST(ProcessesHoldingFile, FindsThisProcessWhileItHoldsTheFile) {
     const int fd = ::mkstemp(pattern);
     ASSERT_GE(fd, 0);
     const std::string path = pattern;
-    auto holders = app::ProcessesHoldingFile(path);
+    auto holders = platform::ProcessesHoldingFile(path);
     EXPECT_NE(std::find(holders.begin(), holders.end(), ::getpid()), holders.end());
     // Under another name the same file is still the one held.
     const std::string renamed = path + ".moved";
     ASSERT_EQ(::rename(path.c_str(), renamed.c_str()), 0);
-    holders = app::ProcessesHoldingFile(renamed);
+    holders = platform::ProcessesHoldingFile(renamed);
     EXPECT_NE(std::find(holders.begin(), holders.end(), ::getpid()), holders.end());
     ::close(fd);
-    holders = app::ProcessesHoldingFile(renamed);
+    holders = platform::ProcessesHoldingFile(renamed);
     EXPECT_EQ(std::find(holders.begin(), holders.end(), ::getpid()), holders.end());
     ::unlink(renamed.c_str());
-    EXPECT_TRUE(app::ProcessesHoldingFile(renamed).empty()) << "a missing file is held by none";
+    EXPECT_TRUE(platform::ProcessesHoldingFile(renamed).empty())
+        << "a missing file is held by none";
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "app/Commands.h"
 #include "app/DatabaseInUse.h"
+#include "platform/Processes.h"
 #include "testsupport/Process.h"
 
 namespace cmdtest {
@@ -68,6 +69,10 @@ TEST_F(DatabaseInUseTest, ServerReportsADatabaseWhileItHasAnAttachment) {
     EXPECT_GE(answer->Databases, 1);
     EXPECT_NE(std::find(answer->Names.begin(), answer->Names.end(), database), answer->Names.end());
     EXPECT_TRUE(app::DatabaseFileInUse(database));
+    // The same file under a name the server does not report.
+    const std::string link = Folder + "/link.fdb";
+    ASSERT_EQ(::symlink(database.c_str(), link.c_str()), 0);
+    EXPECT_EQ(Ask(link), app::TServerAnswer::InUse);
 
     // Moved while attached: the same file under its new name, or the former
     // name the server still reports, is in use.
@@ -93,7 +98,7 @@ TEST_F(DatabaseInUseTest, ServerThatCannotBeReachedGivesNoAnswer) {
 TEST(DatabaseInUseChild, DISABLED_AsOrdinaryUser) {
     const char* path = std::getenv("SLV_INUSE_PATH");
     ASSERT_NE(path, nullptr);
-    EXPECT_TRUE(app::ProcessesHoldingFile(path).empty());
+    EXPECT_TRUE(platform::ProcessesHoldingFile(path).empty());
     EXPECT_TRUE(app::DatabaseFileInUse(path));
 }
 

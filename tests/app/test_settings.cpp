@@ -3,6 +3,7 @@
 
 #include "app/Settings.h"
 #include "platform/PrivateProfile.h"
+#include "platform/Processes.h"
 
 #include <gtest/gtest.h>
 
@@ -120,10 +121,8 @@ TEST_F(SettingsTest, ValueComesFromTheToolFolder) {
 
 TEST(ToolFolder, IsTheExecutablesFolder) {
     app::SetToolFolderOverride("");
-    char buffer[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
-    ASSERT_GT(n, 0);
-    std::string exe(buffer, static_cast<size_t>(n));
+    const std::string exe = platform::ExecutableFile();
+    ASSERT_FALSE(exe.empty());
     EXPECT_EQ(app::ToolFolder(), exe.substr(0, exe.rfind('/') + 1));
 }
 

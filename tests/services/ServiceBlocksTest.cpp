@@ -503,6 +503,14 @@ TEST(BackupStart, LongFileNameUsesBothLengthBytes) {
     EXPECT_EQ(b.StartItems().substr(0, 4), Bytes({0x01, 0x6A, 0x2C, 0x01}));
 }
 
+// The file names go to the client library in the system's code page: UTF-8
+// here, CP949 on a Korean Windows.
+#if defined(_WIN32)
+const char* const RestoredInCodePage = "C:\\Solvane\\DB\\SLV\xBA\xB9\xBF\xF8.fdb";
+#else
+const char* const RestoredInCodePage = "C:\\Solvane\\DB\\SLV복원.fdb";
+#endif
+
 TEST(RestoreStart, TheToolsRestore) {
     svctest::TestRestore r;
     r.SetOptions({TRestoreOption::Replace, TRestoreOption::UseAllSpace});
@@ -516,7 +524,7 @@ TEST(RestoreStart, TheToolsRestore) {
     const std::string expected = Bytes({0x02, 0x6C, 0x00, 0x50, 0x00, 0x00, 0x6B, 0x0A, 0x00, 0x10,
                                         0x00, 0x00, 0x09, 0xB8, 0x0B, 0x00, 0x00, 0x05}) +
                                  Text16("D:\\bk\\SLV_Backup_240131_0930.fbk") + Bytes({0x6A}) +
-                                 Text16("C:\\Solvane\\DB\\SLV복원.fdb");
+                                 Text16(RestoredInCodePage);
     EXPECT_EQ(Hex(r.StartItems()), Hex(expected));
     EXPECT_EQ(r.ActionCode(), 2);
 }

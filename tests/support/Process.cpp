@@ -4,6 +4,8 @@
 
 #include "testsupport/FbTestEnv.h"
 
+#include "platform/Processes.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -136,12 +138,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutSecond
 namespace slvtest {
 
 int RunTestAsNobody(const std::string& gtestFilter, const std::vector<std::string>& environment) {
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) {
+    const std::string self = platform::ExecutableFile();
+    if (self.empty()) {
         return -1;
     }
-    self[n] = '\0';
     const std::string folder = MakeTempDir("as-nobody");
     const std::string copy = folder + "/test-program";
     {

@@ -122,11 +122,11 @@ TEST(NamedObjects, WhatIsNotAPrivateRegularObjectIsRefusedAtOnce) {
             const auto started = std::chrono::steady_clock::now();
             const int code = ErrorOf([&] {
                 if (std::string(kind) == "block") {
-                    SharedMemoryBlock::Create(name, 2048, &existed);
+                    static_cast<void>(SharedMemoryBlock::Create(name, 2048, &existed));
                 } else if (std::string(kind) == "mutex") {
-                    NamedMutex::Create(name);
+                    static_cast<void>(NamedMutex::Create(name));
                 } else {
-                    NamedEvent::Create(name, false);
+                    static_cast<void>(NamedEvent::Create(name, false));
                 }
             });
             const auto took = std::chrono::steady_clock::now() - started;
@@ -143,7 +143,7 @@ TEST(NamedObjects, BlockOfAnotherSizeUnderTheNameIsRefused) {
     MakeForeignObject(prefix.Name("Block"), 100);
     bool existed = false;
     try {
-        SharedMemoryBlock::Create(prefix.Name("Block"), 2048, &existed);
+        static_cast<void>(SharedMemoryBlock::Create(prefix.Name("Block"), 2048, &existed));
         FAIL() << "a 100-byte object was accepted";
     } catch (const NamedObjectError& e) {
         EXPECT_EQ(e.Code(), EEXIST);
@@ -153,7 +153,7 @@ TEST(NamedObjects, BlockOfAnotherSizeUnderTheNameIsRefused) {
 TEST(NamedObjects, OpeningAMissingBlockFails) {
     UniquePrefix prefix;
     try {
-        SharedMemoryBlock::Open(prefix.Name("Nothing"), 2048);
+        static_cast<void>(SharedMemoryBlock::Open(prefix.Name("Nothing"), 2048));
         FAIL() << "opened an object that does not exist";
     } catch (const NamedObjectError& e) {
         EXPECT_EQ(e.Code(), ENOENT);
@@ -169,7 +169,7 @@ TEST(NamedObjects, ObjectOfAnotherKindUnderAMutexNameIsRefused) {
 
     MakeForeignObject(prefix.Name("Plain"), 100);
     try {
-        NamedEvent::Open(prefix.Name("Plain"));
+        static_cast<void>(NamedEvent::Open(prefix.Name("Plain")));
         FAIL() << "a plain object was accepted as an event";
     } catch (const NamedObjectError& e) {
         EXPECT_EQ(e.Code(), EEXIST);
@@ -219,8 +219,7 @@ TEST(NamedObjects, MutexOfAProcessThatDiedHoldingItIsRecovered) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         auto inChild = NamedMutex::Open(prefix.Name("Mutex"));
-        inChild->Lock(1000);
-        _exit(0);
+        _exit(inChild->Lock(1000) == NamedMutex::LockResult::Timeout ? 1 : 0);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

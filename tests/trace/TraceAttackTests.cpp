@@ -29,6 +29,7 @@
 #include "TraceTestUtil.h"
 #include "TraceBackup.h"
 #include "client/fib.h"
+#include "platform/Processes.h"
 #include "testsupport/Process.h"
 
 using fib::SharedStore;
@@ -77,7 +78,7 @@ std::string ChannelFiles(const std::string& prefix) {
 }
 
 std::string SelfPath() {
-    return std::filesystem::read_symlink("/proc/self/exe").string();
+    return platform::ExecutableFile();
 }
 
 // Bytes a terminal would act on: below 32 except tab and line feed, 127,
@@ -200,7 +201,7 @@ bool ForgeChunk(TTraceChannel& channel, const std::string& text) {
     }
     channel.WriteEvent().Reset();
     channel.WriteFinishedEvent().Set();
-    channel.Mutex().Unlock();
+    EXPECT_TRUE(channel.Mutex().Unlock());
     return read;
 }
 

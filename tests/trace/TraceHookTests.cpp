@@ -52,7 +52,7 @@ bool WaitForIdleChannel(TTraceChannel& channel) {
         std::thread([&] {
             free = channel.Mutex().Lock(0) != platform::NamedMutex::LockResult::Timeout;
             if (free) {
-                channel.Mutex().Unlock();
+                EXPECT_TRUE(channel.Mutex().Unlock());
             }
         }).join();
         return free;
@@ -499,8 +499,8 @@ TEST(TraceChannel, MissingMutexOrEventIsCreatedAgainBesideAnExistingBlock) {
     UniquePrefix prefix;
     { TTraceChannel first(prefix.str()); }
     // A process died after creating the block but before the rest.
-    platform::RemoveNamedObject(prefix.Name(fib::MutexObjectName));
-    platform::RemoveNamedObject(prefix.Name(fib::WriteFinishedEventObjectName));
+    ASSERT_TRUE(platform::RemoveNamedObject(prefix.Name(fib::MutexObjectName)));
+    ASSERT_TRUE(platform::RemoveNamedObject(prefix.Name(fib::WriteFinishedEventObjectName)));
     TTraceChannel second(prefix.str());
     EXPECT_FALSE(second.Created());
     EXPECT_TRUE(second.WriteFinishedEvent().IsSet());

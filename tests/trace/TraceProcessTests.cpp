@@ -119,5 +119,5 @@ TEST(MonitorHookProcess, ExitLeavesTheHandshakeOfTheFirstMessageAndDiscardsTheRe
     EXPECT_TRUE(channel.WriteFinishedEvent().IsSet());
     EXPECT_FALSE(channel.WriteEvent().IsSet());
     EXPECT_NE(channel.Mutex().Lock(0), platform::NamedMutex::LockResult::Timeout);
-    channel.Mutex().Unlock();
+    EXPECT_TRUE(channel.Mutex().Unlock());
 }

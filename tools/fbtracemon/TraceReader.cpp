@@ -65,7 +65,8 @@ void TTraceReader::Register(unsigned flags, int lockTimeoutMs) {
         if (fib::SharedLoad(block.ReaderCount) < monitors) {
             FChannel.ReadEvent().Reset();
         }
-        FChannel.Mutex().Unlock();
+        // The hold is this thread's (taken above), so it cannot be refused.
+        static_cast<void>(FChannel.Mutex().Unlock());
     }
     FFlags = flags;
     FRegistered = true;
@@ -128,7 +129,8 @@ void TTraceReader::CloseAbandonedCycle() {
         FChannel.WriteEvent().Reset();
         FChannel.WriteFinishedEvent().Set();
     }
-    FChannel.Mutex().Unlock();
+    // The hold is this thread's (taken above), so it cannot be refused.
+    static_cast<void>(FChannel.Mutex().Unlock());
 }
 
 bool TTraceReader::WaitWriteFinished(Clock::time_point deadline, const std::atomic<bool>* stop) {

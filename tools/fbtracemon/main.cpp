@@ -160,11 +160,16 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+#if defined(_WIN32)
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+#else
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+#endif
 
     std::unique_ptr<fib::TTraceChannel> channel;
     try {

@@ -42,6 +42,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -357,8 +358,16 @@ private:
     // tracing off.
     bool Tracing();
     int32_t Flag(int32_t TraceBlock::*field) const;
+    // The component's name and the text as one message; a message that
+    // cannot be made or queued is dropped, so tracing never disturbs the
+    // traced work.
+    void TraceEvent(const rtl::TComponent* component, std::string_view text,
+                    TraceCategory category);
+    void TraceConnection(const rtl::TComponent* database, const char* label);
     bool TransactionTraced(bool hasDatabase);
-    void TraceTransaction(const rtl::TComponent* transaction, const std::string& text);
+    // A transaction event with its number: label + "(" + number + ")".
+    void TraceNumbered(const rtl::TComponent* transaction, bool hasDatabase, const char* label,
+                       int64_t number);
     void TraceService(const rtl::TComponent* service, const char* label);
     // Forgets a writer whose thread has ended. Needs FWriterLock.
     void ReapWriter();

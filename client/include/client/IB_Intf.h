@@ -14,7 +14,8 @@
 
 namespace fib {
 
-// The platform's client library file name ("libfbclient.so.2" here).
+// The platform's client library file name ("gds32.dll" on Windows,
+// "libfbclient.so.2" elsewhere).
 extern const std::string DefaultLibraryName;
 
 // The InterBase batch calls; the Firebird client does not export them, so

@@ -4,7 +4,9 @@
 //
 // Only a null handle is a load failure.
 //
-// Error codes on POSIX: the loader reports failures as text (dlerror), so a
+// Error codes on Windows are the system's own (GetLastError: 126 for a
+// missing module, 127, ERROR_PROC_NOT_FOUND, for a missing entry), with the
+// system's texts. Error codes on POSIX: the loader reports failures as text (dlerror), so a
 // failed load carries the errno-like code whose standard text the loader's
 // message contains (ENOENT for a missing file, EACCES, ENOTDIR, EISDIR,
 // ENOMEM, ELOOP, ENAMETOOLONG), and ENOEXEC for a file that exists but is not
@@ -14,6 +16,11 @@
 // the counterpart of Windows' ERROR_PROC_NOT_FOUND) with the system's text for
 // that code; the text does not name the symbol.
 #pragma once
+
+// windows.h defines FreeModule as a macro for an old call of the same name.
+#if defined(_WIN32) && defined(FreeModule)
+#undef FreeModule
+#endif
 
 #include <string>
 

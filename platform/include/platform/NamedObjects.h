@@ -51,10 +51,11 @@ class SharedMemoryBlock {
 public:
     // Creates the block (zero-filled) when no object has the name; otherwise
     // opens the existing one. *alreadyExisted tells which happened.
-    static std::unique_ptr<SharedMemoryBlock> Create(const std::string& name, size_t size,
-                                                     bool* alreadyExisted);
+    [[nodiscard]] static std::unique_ptr<SharedMemoryBlock>
+    Create(const std::string& name, size_t size, bool* alreadyExisted);
     // Opens an existing block; fails with ENOENT when there is none.
-    static std::unique_ptr<SharedMemoryBlock> Open(const std::string& name, size_t size);
+    [[nodiscard]] static std::unique_ptr<SharedMemoryBlock> Open(const std::string& name,
+                                                                 size_t size);
 
     ~SharedMemoryBlock();
     SharedMemoryBlock(const SharedMemoryBlock&) = delete;
@@ -69,6 +70,10 @@ private:
     std::string FName;
     void* FData;
     size_t FSize;
+    // Windows: the mapping's handle, which keeps the name in the system
+    // while the block lives (a name goes with the last handle, whatever
+    // views remain). Unused elsewhere.
+    void* FHandle = nullptr;
 };
 
 // A mutex shared between processes. Ownership is per thread and recursive:
@@ -79,8 +84,8 @@ public:
     enum class LockResult { Locked, OwnerDied, Timeout };
 
     // Creates the mutex (not owned) or opens the existing one.
-    static std::unique_ptr<NamedMutex> Create(const std::string& name);
-    static std::unique_ptr<NamedMutex> Open(const std::string& name);
+    [[nodiscard]] static std::unique_ptr<NamedMutex> Create(const std::string& name);
+    [[nodiscard]] static std::unique_ptr<NamedMutex> Open(const std::string& name);
 
     ~NamedMutex();
     NamedMutex(const NamedMutex&) = delete;
@@ -91,9 +96,9 @@ public:
     // trusted to let go. With OwnerDied the caller owns the mutex and the
     // data it guards may be half written. Raises NamedObjectError when the
     // mutex is unusable.
-    LockResult Lock(int timeoutMs);
+    [[nodiscard]] LockResult Lock(int timeoutMs);
     // Gives back one hold; false when the calling thread does not own it.
-    bool Unlock();
+    [[nodiscard]] bool Unlock();
 
     const std::string& Name() const noexcept { return FName; }
 
@@ -111,8 +116,9 @@ class NamedEvent {
 public:
     // Creates the event in the given state, or opens the existing one (whose
     // state is then left as it is).
-    static std::unique_ptr<NamedEvent> Create(const std::string& name, bool initiallySet);
-    static std::unique_ptr<NamedEvent> Open(const std::string& name);
+    [[nodiscard]] static std::unique_ptr<NamedEvent> Create(const std::string& name,
+                                                            bool initiallySet);
+    [[nodiscard]] static std::unique_ptr<NamedEvent> Open(const std::string& name);
 
     ~NamedEvent();
     NamedEvent(const NamedEvent&) = delete;
@@ -120,10 +126,10 @@ public:
 
     void Set();
     void Reset();
-    bool IsSet() const;
+    [[nodiscard]] bool IsSet() const;
     // Waits at most timeoutMs milliseconds (0 or less: only looks) for the
     // event to be set; true when it is set.
-    bool Wait(int timeoutMs);
+    [[nodiscard]] bool Wait(int timeoutMs);
 
     const std::string& Name() const noexcept { return FName; }
 
@@ -137,10 +143,10 @@ private:
 // The name under which the system keeps the object of the given name for the
 // calling account (POSIX: "/" + name + ".uid" + effective user id; on Linux
 // the file of that name in /dev/shm).
-std::string NamedObjectSystemName(const std::string& name);
+[[nodiscard]] std::string NamedObjectSystemName(const std::string& name);
 
 // Removes the name from the system; processes that have the object open keep
 // using it. False when no object had the name.
-bool RemoveNamedObject(const std::string& name);
+[[nodiscard]] bool RemoveNamedObject(const std::string& name);
 
 } // namespace platform

@@ -1,5 +1,10 @@
 // Private-profile (INI) files: read one key's value, store one key's value.
 //
+// On Windows both are the system's own private-profile functions, so that
+// the suite's programs read exactly what the tool writes; the file keeps the
+// ANSI code page (CP949 on a Korean Windows), and the rules below about
+// layout and atomic replacement are the POSIX implementation's.
+//
 // Layout understood: "[Section]" header lines, "Key=Value" lines, ";" comment
 // lines and blank lines. Section and key names are found regardless of the
 // case of their ASCII letters; blanks and tabs around names and values do not
@@ -15,6 +20,11 @@
 // over the original, whose permission bits it takes), so a failed or
 // interrupted write never leaves a damaged file behind.
 #pragma once
+
+// windows.h defines WriteProfileString as a macro for an old call of the same name.
+#if defined(_WIN32) && defined(WriteProfileString)
+#undef WriteProfileString
+#endif
 
 #include <cstddef>
 #include <optional>
@@ -44,7 +54,8 @@ std::string ReadProfileString(const std::string& section, const std::string& key
 // Whether WriteProfileString could store a value in `fileName` now: the file
 // (if it exists) is a plain file with a write bit that this process may
 // write, and its folder takes the temporary file and the rename (write and
-// search rights). On false, `reason` says what is in the way.
+// search rights; on Windows, which writes the file in place, only a new
+// file needs the folder). On false, `reason` says what is in the way.
 [[nodiscard]] bool CanWriteProfile(const std::string& fileName, std::string& reason);
 
 // The text-only halves of the two operations above, used by them and by the

@@ -3,6 +3,10 @@
 // loop waits for, so the program ends through its own orderly close and
 // never in the middle of what it was doing (a settings file half written, a
 // backup left running on the server).
+//
+// On Windows these requests are messages to the program's window (WM_CLOSE,
+// WM_QUERYENDSESSION, WM_ENDSESSION) that the window handles itself: there
+// WatchTerminationRequests returns -1 and the other calls do nothing.
 #pragma once
 
 namespace platform {

@@ -62,8 +62,15 @@ std::string Trim(const std::string& text);
 std::string UpperCaseAscii(std::string text);
 std::string LowerCaseAscii(std::string text);
 
-// The characters that end a folder in a path on this platform.
+// The characters that end a folder in a path on this platform, and the one
+// this platform writes.
+#if defined(_WIN32)
+inline constexpr const char* PathDelimiters = "\\/:";
+inline constexpr char PathDelimiter = '\\';
+#else
 inline constexpr const char* PathDelimiters = "/";
+inline constexpr char PathDelimiter = '/';
+#endif
 
 // The folder part of a path, up to and including its last delimiter (empty
 // when it has none), and the file name after it (the whole path then).
@@ -71,7 +78,11 @@ std::string ExtractFilePath(const std::string& path, const char* delimiters = Pa
 std::string ExtractFileName(const std::string& path, const char* delimiters = PathDelimiters);
 
 // The line break that list texts and memo texts use on this platform.
+#if defined(_WIN32)
+inline constexpr const char* LineBreak = "\r\n";
+#else
 inline constexpr const char* LineBreak = "\n";
+#endif
 
 // Component base: an owner, a name and a loading state. An owner destroys the
 // components it owns when it is destroyed (in reverse order of creation).

@@ -223,6 +223,9 @@ protected:
     // the caller's, filled from its first byte; its size is the length
     // handed to the call (at most 65535).
     void QueryService(const std::string& sendItems, std::string& reply);
+    // The 32-bit number at `offset` of the reply buffer; `offset` moves past
+    // it. Raises ceUnexpectedOutput when the number does not lie inside the
+    // reply.
     int32_t ReadBufferInteger(int& offset);
 
     std::string& QueryItems() noexcept { return FQueryItems; }

@@ -8,17 +8,21 @@
 
 #include "app/Widgets.h"
 #include "client/SuiteAccount.h"
+#include "rtl/Rtl.h"
 
 namespace app {
 
-// The account the commands use on the service manager.
+// The account the commands use on the service manager and on databases.
 inline const std::string ServiceUserLine = std::string("user_name=") + fib::SuiteUserName;
 inline const std::string ServicePasswordLine = std::string("password=") + fib::SuitePassword;
 // How long an attach waits for the server's first answer, in seconds: a
 // server that takes the connection and never answers would otherwise keep
 // the window waiting for minutes.
-inline constexpr int ServiceConnectTimeoutSeconds = 10;
 inline constexpr const char* ServiceConnectTimeoutLine = "connect_timeout=10";
+
+// Adds the three lines above to the parameter lines of a service component or
+// of a database attach.
+void AddServiceAccount(rtl::TStringList& params);
 // The server the make-server command restores on.
 inline constexpr const char* LocalServer = "127.0.0.1";
 

@@ -1,38 +1,19 @@
 // Whether a database file is in use, on a system that lets a file be renamed
 // or deleted while others hold it open.
 //
-// Two kinds of holder are looked for: any process whose open files include
-// the database file (same device and inode, through /proc/<pid>/fd of the
-// processes this one may look into), and the local database server, which
-// holds a database open while it has attachments and whose files an ordinary
-// user cannot see. The server is asked through its service manager which
-// databases it has in use.
+// Two kinds of holder are looked for: any process holding the database file
+// open (platform::ProcessesHoldingFile: the processes this one may look
+// into), and the local database server, which holds a database open while it
+// has attachments and whose files an ordinary user cannot see. The server is
+// asked through its service manager which databases it has in use.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
+
+#include "services/ServerDatabases.h"
 
 namespace app {
-
-// What a server reported about its databases in use.
-struct TServerDatabases {
-    int32_t Attachments = 0;
-    int32_t Databases = 0;
-    std::vector<std::string> Names;
-};
-
-// Reads the reply to the server-databases query: the item block (50), then
-// the number of attachments (5) and of databases (6) as 32-bit numbers, a
-// name item (106, 16-bit length, bytes) per database, its end flag (127),
-// and the reply's end (1). Any other byte, a number or a name running past
-// the reply, or a truncated reply: false.
-bool ParseServerDatabases(const char* reply, size_t replySize, TServerDatabases& result);
-
-// Processes (visible to this one) holding the file open; their ids.
-std::vector<int> ProcessesHoldingFile(const std::string& path);
 
 enum class TServerAnswer {
     NotInUse,   // the server answered; the file is none of its databases
@@ -43,13 +24,13 @@ enum class TServerAnswer {
 
 // Asks the server's service manager (over TCP at `serverName`, with the
 // commands' account) whether one of its databases in use is `path` (by name,
-// or by device and inode) or was opened under `formerName`.
+// or as the same file under another name) or was opened under `formerName`.
 TServerAnswer AskServerDatabaseInUse(const std::string& serverName, const std::string& path,
                                      const std::string& formerName = {});
 
 // The server's answer alone: its list of databases in use, or nullopt when it
 // could not be asked; an unreadable answer raises.
-std::optional<TServerDatabases> QueryServerDatabases(const std::string& serverName);
+std::optional<fib::TServerDatabases> QueryServerDatabases(const std::string& serverName);
 
 // A database file counts as in use when any visible process holds it open or
 // the local server reports it (or its former name) in use, or when the

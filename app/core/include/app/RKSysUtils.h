@@ -9,8 +9,13 @@ namespace app {
 inline constexpr int MB_OK_ERROR = 16;       // OK button, error icon
 inline constexpr int MB_YESNO_QUESTION = 36; // Yes and No buttons, question icon
 inline constexpr int MB_OK_INFORMATION = 64; // OK button, information icon
+// (windows.h defines the two answers as macros of the same values.)
+#ifndef IDYES
 inline constexpr int IDYES = 6;
+#endif
+#ifndef IDNO
 inline constexpr int IDNO = 7;
+#endif
 
 // Shows a message box and returns the code of the button pressed. Installed
 // by the front end (the GUI) or by tests; without one MsgBox returns 0.

@@ -363,4 +363,16 @@ struct TFormHost {
     IClock* Clock = nullptr;
 };
 
+// The host of a front end that is factory, choosers, screen, event loop and
+// clock in one.
+template <typename TFrontEnd> TFormHost FormHostOf(TFrontEnd& frontEnd) {
+    TFormHost host;
+    host.Widgets = &frontEnd;
+    host.Choosers = &frontEnd;
+    host.Screen = &frontEnd;
+    host.Events = &frontEnd;
+    host.Clock = &frontEnd;
+    return host;
+}
+
 } // namespace app

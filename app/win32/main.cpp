@@ -1,0 +1,24 @@
+// Solvane Database Maintenance on Windows: start-up of the process.
+#include "app/MainForm.h"
+#include "app/RKSysUtils.h"
+#include "win32gui/Win32Views.h"
+
+int main() {
+    win32gui::InstallWin32MessageBoxPresenter();
+    int result = 0;
+    {
+        win32gui::TWin32Host host;
+        // The window belongs to an application component, as its service
+        // component belongs to the window.
+        rtl::TComponent owner(nullptr);
+        auto* mainForm = new app::TmainForm(&owner, host.Host());
+        // Close requests (the close button, another program's WM_CLOSE, the
+        // end of the session) go through the window's logic, which lets a
+        // running command end first.
+        host.OnCloseRequest = [mainForm] { return mainForm->RequestClose(); };
+        mainForm->Show();
+        result = host.Run();
+    } // the window and its components go here
+    app::SetMessageBoxPresenter(nullptr);
+    return result;
+}
