@@ -1,5 +1,7 @@
-// Helpers shared by the trace tests: object names of their own, an in-test
-// monitor running the reader side on a thread, and bounded waiting.
+// Helpers shared by the trace tests: an in-test monitor running the reader
+// side on a thread, the threads of this process, and child processes whose
+// output is read. (Object names of their own and bounded waiting:
+// testsupport.)
 #pragma once
 
 #include <dirent.h>
@@ -26,73 +28,12 @@
 #include "TraceReader.h"
 #include "client/FIBSQLMonitor.h"
 #include "platform/NamedObjects.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/SharedObjects.h"
 
 extern char** environ;
 
 namespace tracetest {
-
-// The file in which the system keeps this account's object of that name.
-inline std::string ObjectFile(const std::string& name) {
-    return "/dev/shm" + platform::NamedObjectSystemName(name);
-}
-
-// Puts a plain shared memory object of `size` bytes under the name, as this
-// account's own.
-inline void MakeForeignObject(const std::string& name, off_t size) {
-    const int fd = open(ObjectFile(name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-    ASSERT_GE(fd, 0) << std::strerror(errno);
-    ASSERT_EQ(ftruncate(fd, size), 0);
-    close(fd);
-}
-
-// A prefix no other process uses; the objects under it are removed when the
-// guard ends.
-class UniquePrefix {
-public:
-    UniquePrefix() {
-        static std::atomic<int> counter{0};
-        FPrefix = "slvtest." + std::to_string(getpid()) + "." + std::to_string(counter++) + ".";
-        fib::TTraceChannel::RemoveObjects(FPrefix);
-    }
-    ~UniquePrefix() {
-        // Every object a test put under the prefix, for any account and of
-        // any kind, not only the channel's.
-        fib::TTraceChannel::RemoveObjects(FPrefix);
-        if (auto* dir = opendir("/dev/shm")) {
-            std::vector<std::string> names;
-            while (auto* entry = readdir(dir)) {
-                if (std::string(entry->d_name).rfind(FPrefix, 0) == 0) {
-                    names.emplace_back(entry->d_name);
-                }
-            }
-            closedir(dir);
-            for (const auto& name : names) {
-                std::error_code ignored;
-                std::filesystem::remove("/dev/shm/" + name, ignored);
-            }
-        }
-    }
-    UniquePrefix(const UniquePrefix&) = delete;
-    UniquePrefix& operator=(const UniquePrefix&) = delete;
-    const std::string& str() const { return FPrefix; }
-    std::string Name(const char* objectName) const { return FPrefix + objectName; }
-
-private:
-    std::string FPrefix;
-};
-
-// Polls until the condition holds or the limit passes.
-inline bool WaitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 // A monitor inside the test process: its own mapping of the channel, a
 // registered reader on a thread, and everything it read.
@@ -125,7 +66,7 @@ public:
     }
     bool WaitForMessages(size_t count,
                          std::chrono::milliseconds limit = std::chrono::seconds(15)) const {
-        return WaitUntil([&] { return Messages().size() >= count; }, limit);
+        return slvtest::WaitFor([&] { return Messages().size() >= count; }, limit);
     }
     fib::TTraceChannel& Channel() { return FChannel; }
 

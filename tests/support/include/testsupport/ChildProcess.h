@@ -1,96 +1,25 @@
-// Helpers of the app-core tests: temporary folders, file contents, running a
-// piece of code as an unprivileged user, and child processes that are always
-// ended and reaped.
+// Child processes for tests: started from a program file and always ended
+// and reaped, code run as an unprivileged user in a forked child, and
+// bounded waiting.
 #pragma once
 
-#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <set>
-#include <spawn.h>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
+
+#include "testsupport/Files.h"
 
 extern char** environ;
 
-namespace apptest {
-
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "slvapp.XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        FPath = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        // Give write permission back where a test took it away.
-        for (auto it = std::filesystem::recursive_directory_iterator(FPath, ec);
-             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-            if (it->is_directory(ec) && !it->is_symlink(ec))
-                ::chmod(it->path().c_str(), 0700);
-        }
-        ::chmod(FPath.c_str(), 0700);
-        std::filesystem::remove_all(FPath, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& Path() const { return FPath; }
-    // The folder with a trailing "/".
-    std::string Slash() const { return FPath + "/"; }
-    std::string operator/(const std::string& name) const { return FPath + "/" + name; }
-
-    // The names in the folder (hidden ones included), sorted.
-    std::set<std::string> Names() const {
-        std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(FPath))
-            names.insert(entry.path().filename().string());
-        return names;
-    }
-
-private:
-    std::string FPath;
-};
-
-inline void WriteFile(const std::string& path, const std::string& contents) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << contents;
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-}
-
-inline std::string ReadRest(std::istream& in) {
-    std::string contents;
-    char buffer[4096];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-        contents.append(buffer, static_cast<size_t>(in.gcount()));
-    return contents;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return ReadRest(in);
-}
-
-inline mode_t ModeOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return 0;
-    return st.st_mode & 07777;
-}
+namespace slvtest {
 
 // Runs `body` in a forked child, as the user "nobody" when the tests run as
 // root (so that permissions apply), and returns its result (or -1 when the
@@ -115,11 +44,12 @@ inline int RunUnprivileged(const std::function<int()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Polls `condition` until it holds or about ten seconds have passed.
-inline bool WaitFor(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+// Polls `condition` until it holds or the limit has passed.
+inline bool WaitFor(const std::function<bool()>& condition,
+                    std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
+        if (std::chrono::steady_clock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -199,4 +129,4 @@ private:
     int FSignal = 0;
 };
 
-} // namespace apptest
+} // namespace slvtest
