@@ -45,7 +45,7 @@ std::string SwapCaseOfExtension(std::string s) {
 TEST_F(ProcessTest, LongNamesAreNotCutToTheKernelsShortName) {
     const std::string longName = "SolvaneLongProgramName" + FName;
     std::filesystem::rename(FProgram, FDir / longName);
-    Child child(FDir / longName);
+    Child child({FDir / longName});
     ASSERT_GT(child.Pid(), 0);
     EXPECT_TRUE(app::IsProgramRunning(longName));
     EXPECT_FALSE(app::IsProgramRunning(longName.substr(0, 15)));
@@ -61,7 +61,7 @@ class IsProgramRunningCases : public ProcessTest,
                               public ::testing::WithParamInterface<RunningCase> {};
 
 TEST_P(IsProgramRunningCases, MatchesTheFileNamePart) {
-    Child child(FProgram);
+    Child child({FProgram});
     ASSERT_GT(child.Pid(), 0);
     EXPECT_EQ(app::IsProgramRunning(GetParam().Argument(FName)), GetParam().Expected);
 }
@@ -90,8 +90,8 @@ TEST_F(ProcessTest, NothingRunningGivesFalse) {
 }
 
 TEST_F(ProcessTest, TerminateEndsEveryInstance) {
-    Child first(FProgram);
-    Child second(FProgram);
+    Child first({FProgram});
+    Child second({FProgram});
     ASSERT_GT(first.Pid(), 0);
     ASSERT_GT(second.Pid(), 0);
     EXPECT_TRUE(app::TerminateProgram(Lower(FName)));
@@ -101,7 +101,7 @@ TEST_F(ProcessTest, TerminateEndsEveryInstance) {
 }
 
 TEST_F(ProcessTest, TerminateWithPathEndsNothing) {
-    Child child(FProgram);
+    Child child({FProgram});
     ASSERT_GT(child.Pid(), 0);
     EXPECT_FALSE(app::TerminateProgram(FProgram));
     EXPECT_FALSE(app::TerminateProgram("/some/path/" + FName));
@@ -115,7 +115,7 @@ TEST_F(ProcessTest, EndedButNotReapedIsNotRunning) {
     // still holds in full.
     const std::string shortName = "z"s + std::to_string(::getpid() % 1000000) + ".exe";
     std::filesystem::rename(FProgram, FDir / shortName);
-    Child child(FDir / shortName);
+    Child child({FDir / shortName});
     ASSERT_GT(child.Pid(), 0);
     EXPECT_TRUE(app::IsProgramRunning(shortName));
     ASSERT_EQ(::kill(child.Pid(), SIGKILL), 0);
@@ -125,7 +125,7 @@ TEST_F(ProcessTest, EndedButNotReapedIsNotRunning) {
 }
 
 TEST_F(ProcessTest, DeletedProgramFileStillCounts) {
-    Child child(FProgram);
+    Child child({FProgram});
     ASSERT_GT(child.Pid(), 0);
     std::filesystem::remove(FProgram);
     EXPECT_TRUE(app::IsProgramRunning(FName));
@@ -136,9 +136,9 @@ TEST_F(ProcessTest, DeletedProgramFileStillCounts) {
 // The stand-ins themselves, under the suite's real names. These end every
 // Solvane.exe on the machine, as the tool does.
 TEST(StandIns, FoundAndEndedByTheSuitesNames) {
-    Child first(StandInDir + "/Solvane.exe");
-    Child second(StandInDir + "/Solvane.exe");
-    Child server(StandInDir + "/SLVServer.exe");
+    Child first({StandInDir + "/Solvane.exe"});
+    Child second({StandInDir + "/Solvane.exe"});
+    Child server({StandInDir + "/SLVServer.exe"});
     ASSERT_GT(first.Pid(), 0);
     ASSERT_GT(second.Pid(), 0);
     ASSERT_GT(server.Pid(), 0);

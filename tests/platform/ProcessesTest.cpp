@@ -20,7 +20,7 @@ protected:
 };
 
 TEST_F(ProcessTest, ListNamesTheProgramFile) {
-    Child child(FProgram);
+    Child child({FProgram});
     ASSERT_GT(child.Pid(), 0);
     const auto pids = PidsNamed(FName);
     ASSERT_EQ(pids.size(), 1u);

@@ -35,10 +35,10 @@
 using fib::SharedStore;
 using fib::TraceBlock;
 using fib::TTraceChannel;
+using slvtest::Child;
 using slvtest::ObjectFile;
 using slvtest::UniquePrefix;
 using slvtest::WaitFor;
-using tracetest::Child;
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "TraceTestUtil.h"
 #include "TraceBackup.h"
 
+using slvtest::Child;
 using slvtest::UniquePrefix;
 using slvtest::WaitFor;
-using tracetest::Child;
 
 namespace {
 

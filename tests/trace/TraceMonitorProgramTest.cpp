@@ -11,9 +11,9 @@
 
 using fib::SharedLoad;
 using fib::TFIBSQLMonitorHook;
+using slvtest::Child;
 using slvtest::UniquePrefix;
 using slvtest::WaitFor;
-using tracetest::Child;
 
 namespace {
 
