@@ -20,18 +20,13 @@ using fib::TTraceChannel;
 using slvtest::MakeForeignObject;
 using slvtest::UniquePrefix;
 using slvtest::WaitFor;
+using tracetest::Component;
 using tracetest::InTestMonitor;
 
 namespace {
 
 std::string Header() {
     return "\r\n[Application: " + fib::ApplicationFileName() + "]\r\n";
-}
-
-std::unique_ptr<rtl::TComponent> Component(const std::string& name) {
-    auto component = std::make_unique<rtl::TComponent>();
-    component->SetName(name);
-    return component;
 }
 
 std::vector<std::string> Texts(const std::vector<fbtracemon::TraceMessage>& messages) {

@@ -14,16 +14,7 @@ using fib::TFIBSQLMonitorHook;
 using slvtest::Child;
 using slvtest::UniquePrefix;
 using slvtest::WaitFor;
-
-namespace {
-
-std::unique_ptr<rtl::TComponent> Component(const std::string& name) {
-    auto component = std::make_unique<rtl::TComponent>();
-    component->SetName(name);
-    return component;
-}
-
-} // namespace
+using tracetest::Component;
 
 TEST(TraceMonitorProgram, PrintsServiceEventsItReceives) {
     UniquePrefix prefix;

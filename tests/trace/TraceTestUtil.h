@@ -1,5 +1,5 @@
-// Helpers shared by the trace tests: an in-test monitor running the reader
-// side on a thread, and the threads of this process.
+// Helpers shared by the trace tests: named components, an in-test monitor
+// running the reader side on a thread, and the threads of this process.
 #pragma once
 
 #include <dirent.h>
@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,6 +23,14 @@
 #include "testsupport/SharedObjects.h"
 
 namespace tracetest {
+
+// A component of that name, owned by nobody: what the hook names in its
+// lines.
+inline std::unique_ptr<rtl::TComponent> Component(const std::string& name) {
+    auto component = std::make_unique<rtl::TComponent>();
+    component->SetName(name);
+    return component;
+}
 
 // A monitor inside the test process: its own mapping of the channel, a
 // registered reader on a thread, and everything it read.
