@@ -1,5 +1,5 @@
 // The backup command against the real server, on the headless window.
-#include "CommandsTestUtil.h"
+#include "testsupport/CommandTest.h"
 
 #include "app/Commands.h"
 #include "app/OutputPane.h"

@@ -1,7 +1,7 @@
 // Stopping a running command, on the headless window against the real
 // server: the user's close or Esc asks first; Yes stops the server's work
 // where it can be stopped and leaves nothing of the command behind.
-#include "MakeServerTestUtil.h"
+#include "testsupport/CommandTest.h"
 
 #include "app/ServerDatabase.h"
 #include "platform/Host.h"

@@ -2,7 +2,7 @@
 // the real server. One group per fault, each checked afterwards by one
 // checker (TNothingLost): the live database by content, every backup that
 // was there before, the settings file byte for byte.
-#include "MakeServerTestUtil.h"
+#include "testsupport/CommandTest.h"
 
 #include <arpa/inet.h>
 #include <grp.h>

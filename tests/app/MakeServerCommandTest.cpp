@@ -1,6 +1,6 @@
 // The make-server command against the real server, on the headless window,
 // with stand-ins of the suite's programs running from the tool's folder.
-#include "MakeServerTestUtil.h"
+#include "testsupport/CommandTest.h"
 
 namespace cmdtest {
 namespace {

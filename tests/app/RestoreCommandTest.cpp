@@ -1,13 +1,11 @@
 // The restore routine against the real server, on the headless window.
-#include "CommandsTestUtil.h"
+#include "testsupport/CommandTest.h"
 
 #include "app/Commands.h"
 #include "app/OutputPane.h"
 
 namespace cmdtest {
 namespace {
-
-constexpr const char* BackupName = "SLV_Backup_240619_2217.fbk";
 
 class RestoreCommandTest : public CommandsTest {
 protected:
