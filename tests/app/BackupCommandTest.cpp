@@ -127,7 +127,7 @@ TEST_F(BackupCommandTest, FolderTypedWithoutItsSeparatorStillGetsTheFileInside) 
 }
 
 TEST_F(BackupCommandTest, EmptyFolderAsksForOneAndTouchesNothing) {
-    WriteText(Ini(), "[SYSTEM]\nDBPathDB=/nowhere/x.fdb\n");
+    WriteFile(Ini(), "[SYSTEM]\nDBPathDB=/nowhere/x.fdb\n");
     app::TmainForm& form = CreateForm();
     form.txtBackupPath->SetText("   ");
     const std::string before = IniText();

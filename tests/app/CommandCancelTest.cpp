@@ -208,12 +208,12 @@ TEST_F(CancelTest, RestoreBesideStoppedLeavesNoHalfMadeFile) {
     // The server goes on with the restore it started; once it has let the
     // name go, still nothing is there.
     const std::string work = DataFolder + "/" + workFiles[0];
-    EXPECT_TRUE(WaitUntil(
+    EXPECT_TRUE(WaitFor(
         [&] {
             return app::AskServerDatabaseInUse(app::LocalServer, work) ==
                    app::TServerAnswer::NotInUse;
         },
-        120));
+        120s));
     EXPECT_FALSE(fs::exists(work));
     EXPECT_TRUE(WorkFilesIn(DataFolder).empty());
     EXPECT_FALSE(fs::exists(target));
@@ -231,7 +231,7 @@ TEST_F(CancelTest, MakeServerStoppedPutsTheDatabaseBackByteForByte) {
     app::TmainForm& form = Prepare();
     StartSuite();
     WatchEverything();
-    const std::string bytes = ReadText(Database);
+    const std::string bytes = ReadFile(Database);
 
     bool pressed = false;
     Headless.OnProcessMessages = [&] {
@@ -259,9 +259,9 @@ TEST_F(CancelTest, MakeServerStoppedPutsTheDatabaseBackByteForByte) {
     EXPECT_TRUE(AnyLineContains(lines, "====== 복원 취소 ======"));
     EXPECT_FALSE(AnyLineContains(lines, "복원 완료"));
 
-    EXPECT_TRUE(ReadText(Database) == bytes) << "the original database, byte for byte";
+    EXPECT_TRUE(ReadFile(Database) == bytes) << "the original database, byte for byte";
     EXPECT_FALSE(fs::exists(Aside));
-    EXPECT_TRUE(WaitUntil([this] { return SuiteStopped(); }));
+    EXPECT_TRUE(WaitFor([this] { return SuiteStopped(); }));
     ExpectDatabaseIntact(); // settings untouched, no program started
     EXPECT_TRUE(form.btnChangeServer->Enabled());
     EXPECT_TRUE(form.fbBackup->Visible());

@@ -32,7 +32,7 @@ TEST_F(DatabaseInUseTest, ServerReportsADatabaseWhileItHasAnAttachment) {
     EXPECT_EQ(Ask(database), app::TServerAnswer::NotInUse);
 
     TAttachedSession session(database);
-    ASSERT_TRUE(WaitUntil([&] { return Ask(database) == app::TServerAnswer::InUse; }));
+    ASSERT_TRUE(WaitFor([&] { return Ask(database) == app::TServerAnswer::InUse; }));
     const auto answer = app::QueryServerDatabases(app::LocalServer);
     ASSERT_TRUE(answer.has_value());
     EXPECT_GE(answer->Attachments, 1);
@@ -53,7 +53,7 @@ TEST_F(DatabaseInUseTest, ServerReportsADatabaseWhileItHasAnAttachment) {
     ASSERT_EQ(::rename(moved.c_str(), database.c_str()), 0);
 
     session.End();
-    EXPECT_TRUE(WaitUntil([&] { return Ask(database) == app::TServerAnswer::NotInUse; }));
+    EXPECT_TRUE(WaitFor([&] { return Ask(database) == app::TServerAnswer::NotInUse; }));
     EXPECT_FALSE(app::DatabaseFileInUse(database));
 }
 
@@ -80,7 +80,7 @@ TEST_F(DatabaseInUseTest, OrdinaryUserLearnsItFromTheServer) {
     const std::string database = Folder + "/held.fdb";
     CopyForServer(Demo().Database, database);
     TAttachedSession session(database);
-    ASSERT_TRUE(WaitUntil([&] { return Ask(database) == app::TServerAnswer::InUse; }));
+    ASSERT_TRUE(WaitFor([&] { return Ask(database) == app::TServerAnswer::InUse; }));
 
     EXPECT_EQ(slvtest::RunTestAsNobody("DatabaseInUseChild.DISABLED_AsOrdinaryUser",
                                        {"SLV_INUSE_PATH=" + database}),

@@ -149,7 +149,7 @@ TEST_F(RestoreCommandTest, ServerDownShowsTheClientLayersText) {
 
 TEST_F(RestoreCommandTest, ServerRefusingTheFileShowsItsOwnError) {
     SLV_REQUIRE_SERVER();
-    WriteText(BackupFolder + "/junk.fbk", std::string(20000, 'x'));
+    WriteFile(BackupFolder + "/junk.fbk", std::string(20000, 'x'));
     ::chmod((BackupFolder + "/junk.fbk").c_str(), 0666);
     app::TmainForm& form = Prepare();
     Choose("junk.fbk");

@@ -36,7 +36,9 @@
 #include "app/MainForm.h"
 #include "app/RKSysUtils.h"
 #include "app/Settings.h"
+#include "testsupport/ChildProcess.h"
 #include "testsupport/FbTestEnv.h"
+#include "testsupport/Files.h"
 #include "testsupport/HeadlessWidgets.h"
 #include "testsupport/WindowTest.h"
 
@@ -48,30 +50,9 @@ namespace fs = std::filesystem;
 
 using slvtest::TShownBox;
 
-inline std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-inline void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-// Looks at `condition` every 20 ms until it holds (true) or `seconds` have
-// passed (false).
-inline bool WaitUntil(const std::function<bool()>& condition, int seconds = 15) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
+using slvtest::ReadFile;
+using slvtest::WaitFor;
+using slvtest::WriteFile;
 
 // File names in the process's locale (UTF-8), for paths in Korean.
 inline void UseUtf8Locale() {
@@ -221,13 +202,13 @@ public:
         FDatabase = database;
         FSettings = settingsFile;
         FHadSettings = fs::exists(settingsFile);
-        FSettingsText = ReadText(settingsFile);
+        FSettingsText = ReadFile(settingsFile);
         FFingerprint = fs::exists(database) ? slvtest::DatabaseFingerprint(database) : "";
         FBackups.clear();
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(backupFolder, ec)) {
             if (entry.path().extension() == ".fbk") {
-                FBackups[entry.path().string()] = ReadText(entry.path().string());
+                FBackups[entry.path().string()] = ReadFile(entry.path().string());
             }
         }
         FWatching = true;
@@ -250,10 +231,10 @@ public:
         }
         for (const auto& [path, bytes] : FBackups) {
             EXPECT_TRUE(fs::exists(path)) << path << " is gone";
-            EXPECT_TRUE(ReadText(path) == bytes) << path << " changed";
+            EXPECT_TRUE(ReadFile(path) == bytes) << path << " changed";
         }
         EXPECT_EQ(fs::exists(FSettings), FHadSettings);
-        EXPECT_EQ(ReadText(FSettings), FSettingsText) << "the settings changed";
+        EXPECT_EQ(ReadFile(FSettings), FSettingsText) << "the settings changed";
     }
 
     size_t BackupCount() const { return FBackups.size(); }
@@ -299,9 +280,8 @@ public:
         if (FPid <= 0 || FReaped) {
             return false;
         }
-        const std::string stat = ReadText("/proc/" + std::to_string(FPid) + "/stat");
-        const size_t close = stat.rfind(')');
-        return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+        const char state = slvtest::ProcessState(FPid);
+        return state != 0 && state != 'Z';
     }
     void End() {
         if (FPid > 0 && !FReaped) {
@@ -365,11 +345,11 @@ protected:
     }
 
     std::string Ini() const { return Tool + "Environment.ini"; }
-    std::string IniText() const { return ReadText(Ini()); }
+    std::string IniText() const { return ReadFile(Ini()); }
 
     void WriteIni(const std::string& server, const std::string& database,
                   const std::string& backupFolder) {
-        WriteText(Ini(), "[SYSTEM]\nDBSvrIP=" + server + "\nDBPathDB=" + database +
+        WriteFile(Ini(), "[SYSTEM]\nDBSvrIP=" + server + "\nDBPathDB=" + database +
                              "\n[SYSSETUP]\nDBBackPOS=" + backupFolder + "\n");
     }
 
@@ -394,8 +374,8 @@ protected:
 
     // The first `bytes` bytes of the demo backup in `folder` under `name`.
     std::string PlaceCutBackup(const std::string& folder, const std::string& name, size_t bytes) {
-        const std::string whole = ReadText(Demo().Backup);
-        WriteText(folder + "/" + name, whole.substr(0, std::min(bytes, whole.size())));
+        const std::string whole = ReadFile(Demo().Backup);
+        WriteFile(folder + "/" + name, whole.substr(0, std::min(bytes, whole.size())));
         ::chmod((folder + "/" + name).c_str(), 0666);
         return folder + "/" + name;
     }
@@ -549,7 +529,7 @@ protected:
     }
 
     app::TmainForm& Prepare(const std::string& backupName = BackupName) {
-        WriteText(Ini(), "[SYSTEM]\nDBSvrIP=127.0.0.1/3050\n[SYSSETUP]\nDBBackPOS=" + BackupFolder +
+        WriteFile(Ini(), "[SYSTEM]\nDBSvrIP=127.0.0.1/3050\n[SYSSETUP]\nDBBackPOS=" + BackupFolder +
                              "/\n");
         app::TmainForm& form = CreateForm();
         form.txtDBFN->SetText(Database);
@@ -560,16 +540,25 @@ protected:
         return form;
     }
 
+    static constexpr const char* SuitePrograms[] = {"Solvane.exe", "SLVServer.exe"};
+
+    // A stand-in of one of the suite's programs, copied into the tool's
+    // folder under that program's name; returns its path.
+    std::string PlaceStandIn(const std::string& name) const {
+        fs::copy_file(std::string(STANDIN_DIR) + "/" + name, Tool + name,
+                      fs::copy_options::overwrite_existing);
+        ::chmod((Tool + name).c_str(), 0755);
+        return Tool + name;
+    }
+
     // Stand-ins of the suite's programs, copied into the tool's folder and
     // started from there.
     void StartSuite() {
-        for (const char* name : {"Solvane.exe", "SLVServer.exe"}) {
-            fs::copy_file(std::string(STANDIN_DIR) + "/" + name, Tool + name,
-                          fs::copy_options::overwrite_existing);
-            ::chmod((Tool + name).c_str(), 0755);
-            Suite.push_back(std::make_unique<TChild>(Tool + name, std::vector<std::string>{}));
+        for (const char* name : SuitePrograms) {
+            Suite.push_back(
+                std::make_unique<TChild>(PlaceStandIn(name), std::vector<std::string>{}));
         }
-        ASSERT_TRUE(WaitUntil([this] { return StartedFromTool().size() >= 2; }));
+        ASSERT_TRUE(WaitFor([this] { return StartedFromTool().size() >= 2; }));
         BeforeCommand = StartedFromTool().size();
     }
 
@@ -577,7 +566,7 @@ protected:
     // the tool's folder.
     std::vector<pid_t> StartedFromTool() const {
         std::vector<pid_t> pids;
-        std::istringstream log(ReadText(StandInLog));
+        std::istringstream log(ReadFile(StandInLog));
         std::string line;
         while (std::getline(log, line)) {
             const size_t tab = line.find('\t');
