@@ -17,8 +17,8 @@
 #   --no-fuzz      skip the fuzz build
 #   --fuzz-time N  seconds per fuzz target (default 20)
 #   --no-setup     do not check the installed packages
-#   -L LABEL       run only the tests with this label (client, services, app,
-#                  gui, integration); may be given more than once
+#   -L LABEL       run only the tests with this label (platform, client,
+#                  services, app, gui, integration); may be given more than once
 #
 # Build folders: build/ (normal), build-win64/ and build-win32/ (Windows),
 # build-asan/ (sanitizers), build-fuzz/ (clang).

@@ -42,31 +42,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ConnectCase{TProtocol::TCP, "127.0.0.1", "127.0.0.1:service_mgr"},
                       ConnectCase{TProtocol::TCP, "127.0.0.1/3051", "127.0.0.1/3051:service_mgr"}));
 
-TEST(ServiceProperties, Defaults) {
-    TpFIBCustomService svc;
-    EXPECT_EQ(svc.Protocol(), TProtocol::Local);
-    EXPECT_EQ(svc.ServerName(), "");
-    EXPECT_EQ(svc.LibraryName(), DefaultLibraryName);
-    EXPECT_TRUE(svc.LoginPrompt());
-    EXPECT_FALSE(svc.Active());
-    EXPECT_TRUE(svc.Params().Empty());
-    EXPECT_EQ(svc.ConnectString(), "service_mgr");
-
-    TpFIBBackupRestoreService q;
-    EXPECT_EQ(q.BufferSize(), 32000);
-    EXPECT_FALSE(q.Verbose());
-    EXPECT_FALSE(q.EndOfOutput());
-    EXPECT_EQ(q.ActionCode(), 0);
-
-    TpFIBRestoreService r;
-    EXPECT_EQ(r.PageSize(), 4096);
-    EXPECT_EQ(r.PageBuffers(), 0);
-    EXPECT_EQ(r.Options(), TRestoreOptions{TRestoreOption::CreateNewDB});
-    TpFIBBackupService b;
-    EXPECT_EQ(b.BlockingFactor(), 0);
-    EXPECT_TRUE(b.Options().Empty());
-}
-
 TEST(ServiceProperties, ServerNameAndProtocolFollowEachOther) {
     TpFIBCustomService svc;
     svc.SetServerName("127.0.0.1");

@@ -1,21 +1,14 @@
-// Helpers shared by the trace tests: object names of their own, an in-test
-// monitor running the reader side on a thread, and bounded waiting.
+// Helpers shared by the trace tests: named components, an in-test monitor
+// running the reader side on a thread, and the threads of this process.
 #pragma once
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,72 +19,17 @@
 #include "TraceReader.h"
 #include "client/FIBSQLMonitor.h"
 #include "platform/NamedObjects.h"
-
-extern char** environ;
+#include "testsupport/ChildProcess.h"
+#include "testsupport/SharedObjects.h"
 
 namespace tracetest {
 
-// The file in which the system keeps this account's object of that name.
-inline std::string ObjectFile(const std::string& name) {
-    return "/dev/shm" + platform::NamedObjectSystemName(name);
-}
-
-// Puts a plain shared memory object of `size` bytes under the name, as this
-// account's own.
-inline void MakeForeignObject(const std::string& name, off_t size) {
-    const int fd = open(ObjectFile(name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-    ASSERT_GE(fd, 0) << std::strerror(errno);
-    ASSERT_EQ(ftruncate(fd, size), 0);
-    close(fd);
-}
-
-// A prefix no other process uses; the objects under it are removed when the
-// guard ends.
-class UniquePrefix {
-public:
-    UniquePrefix() {
-        static std::atomic<int> counter{0};
-        FPrefix = "slvtest." + std::to_string(getpid()) + "." + std::to_string(counter++) + ".";
-        fib::TTraceChannel::RemoveObjects(FPrefix);
-    }
-    ~UniquePrefix() {
-        // Every object a test put under the prefix, for any account and of
-        // any kind, not only the channel's.
-        fib::TTraceChannel::RemoveObjects(FPrefix);
-        if (auto* dir = opendir("/dev/shm")) {
-            std::vector<std::string> names;
-            while (auto* entry = readdir(dir)) {
-                if (std::string(entry->d_name).rfind(FPrefix, 0) == 0) {
-                    names.emplace_back(entry->d_name);
-                }
-            }
-            closedir(dir);
-            for (const auto& name : names) {
-                std::error_code ignored;
-                std::filesystem::remove("/dev/shm/" + name, ignored);
-            }
-        }
-    }
-    UniquePrefix(const UniquePrefix&) = delete;
-    UniquePrefix& operator=(const UniquePrefix&) = delete;
-    const std::string& str() const { return FPrefix; }
-    std::string Name(const char* objectName) const { return FPrefix + objectName; }
-
-private:
-    std::string FPrefix;
-};
-
-// Polls until the condition holds or the limit passes.
-inline bool WaitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+// A component of that name, owned by nobody: what the hook names in its
+// lines.
+inline std::unique_ptr<rtl::TComponent> Component(const std::string& name) {
+    auto component = std::make_unique<rtl::TComponent>();
+    component->SetName(name);
+    return component;
 }
 
 // A monitor inside the test process: its own mapping of the channel, a
@@ -125,7 +63,7 @@ public:
     }
     bool WaitForMessages(size_t count,
                          std::chrono::milliseconds limit = std::chrono::seconds(15)) const {
-        return WaitUntil([&] { return Messages().size() >= count; }, limit);
+        return slvtest::WaitFor([&] { return Messages().size() >= count; }, limit);
     }
     fib::TTraceChannel& Channel() { return FChannel; }
 
@@ -168,117 +106,5 @@ inline int ThreadCount() {
     }
     return count;
 }
-
-// A child process with its standard output on a pipe, with this process's
-// environment and the extra "NAME=value" lines. The destructor kills a child
-// that is still running.
-class Child {
-public:
-    explicit Child(const std::vector<std::string>& args,
-                   const std::vector<std::string>& extraEnvironment = {}) {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        posix_spawn_file_actions_addclose(&actions, fds[1]);
-        std::vector<char*> argv;
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        std::vector<std::string> lines(extraEnvironment);
-        for (char** e = environ; *e != nullptr; ++e) {
-            lines.emplace_back(*e);
-        }
-        std::vector<char*> envp;
-        for (auto& line : lines) {
-            envp.push_back(line.data());
-        }
-        envp.push_back(nullptr);
-        if (posix_spawn(&FPid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
-            FPid = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        FOutput = fds[0];
-    }
-    ~Child() {
-        if (FPid > 0 && !FExited) {
-            kill(FPid, SIGKILL);
-            waitpid(FPid, nullptr, 0);
-        }
-        if (FOutput >= 0) {
-            close(FOutput);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool Started() const { return FPid > 0; }
-    pid_t Pid() const { return FPid; }
-
-    // Reads what the child has written so far.
-    const std::string& Poll() {
-        Drain(0);
-        return FText;
-    }
-
-    // Collects output until it contains `text`; false when it did not within
-    // the limit. Returns as soon as the text arrives.
-    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (FText.find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            Drain(20);
-        }
-        return true;
-    }
-
-    // Collects output until the child ends; false when it did not end in
-    // time. *exitCode gets its exit code (-1 when it was killed by a signal).
-    bool Wait(std::chrono::seconds limit, int* exitCode) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            Drain(50);
-            int status = 0;
-            const pid_t done = waitpid(FPid, &status, WNOHANG);
-            if (done == FPid) {
-                FExited = true;
-                Drain(0);
-                *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                return true;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-        }
-    }
-    const std::string& Output() const { return FText; }
-
-private:
-    void Drain(int timeoutMs) {
-        pollfd p{FOutput, POLLIN, 0};
-        while (poll(&p, 1, timeoutMs) > 0) {
-            char buffer[4096];
-            const ssize_t n = read(FOutput, buffer, sizeof buffer);
-            if (n <= 0) {
-                break;
-            }
-            FText.append(buffer, static_cast<size_t>(n));
-            timeoutMs = 0;
-        }
-    }
-
-    pid_t FPid = -1;
-    int FOutput = -1;
-    bool FExited = false;
-    std::string FText;
-};
 
 } // namespace tracetest

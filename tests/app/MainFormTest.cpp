@@ -1,10 +1,11 @@
 // The maintenance window's logic on the headless widgets: start-up reading,
 // the path choosers, the file list's click and the standard error display.
-#include "app/HeadlessWidgets.h"
 #include "app/MainForm.h"
 #include "app/OutputPane.h"
 #include "app/RKSysUtils.h"
 #include "app/Settings.h"
+#include "testsupport/Files.h"
+#include "testsupport/HeadlessWidgets.h"
 #include "testsupport/WindowTest.h"
 
 #include <gtest/gtest.h>
@@ -23,17 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-}
+using slvtest::ReadFile;
+using slvtest::WriteFile;
 
 class MainFormTest : public slvtest::TWindowTest<app::THeadlessHost> {
 protected:

@@ -1,11 +1,10 @@
 // Finding, ending and starting programs with real processes: the stand-ins
 // of the suite's programs, and private copies of them under names no other
 // test uses.
-#include "AppTestUtil.h"
-
 #include "app/ProcessOps.h"
 #include "app/Shell.h"
-#include "platform/Processes.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/ProgramCopy.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +16,7 @@
 #error "STANDIN_DIR must name the folder of the stand-in programs"
 #endif
 
-using apptest::Child;
-using apptest::TempDir;
+using slvtest::Child;
 
 namespace {
 
@@ -28,30 +26,9 @@ const std::string StandInDir = STANDIN_DIR;
 
 // A copy of the Solvane.exe stand-in under a name of its own, so that these
 // tests find and end only their own processes.
-class ProcessTest : public ::testing::Test {
+class ProcessTest : public slvtest::ProgramCopyTest {
 protected:
-    void SetUp() override {
-        static int counter = 0;
-        FName = "SlvTest" + std::to_string(::getpid()) + "n" + std::to_string(++counter) + ".exe";
-        FProgram = FDir / FName;
-        std::filesystem::copy_file(StandInDir + "/Solvane.exe", FProgram);
-        ::chmod(FProgram.c_str(), 0755);
-    }
-
-    std::vector<std::uint32_t> PidsNamed(const std::string& name) {
-        std::vector<platform::ProcessEntry> entries;
-        EXPECT_TRUE(platform::ListProcesses(entries));
-        std::vector<std::uint32_t> pids;
-        for (const auto& e : entries) {
-            if (e.ExeFile == name)
-                pids.push_back(e.ProcessId);
-        }
-        return pids;
-    }
-
-    TempDir FDir;
-    std::string FName;
-    std::string FProgram;
+    ProcessTest() : ProgramCopyTest(StandInDir + "/Solvane.exe") {}
 };
 
 std::string Lower(std::string s) {
@@ -65,18 +42,10 @@ std::string SwapCaseOfExtension(std::string s) {
     return s;
 }
 
-TEST_F(ProcessTest, ListNamesTheProgramFile) {
-    Child child(FProgram);
-    ASSERT_GT(child.Pid(), 0);
-    const auto pids = PidsNamed(FName);
-    ASSERT_EQ(pids.size(), 1u);
-    EXPECT_EQ(pids[0], static_cast<std::uint32_t>(child.Pid()));
-}
-
 TEST_F(ProcessTest, LongNamesAreNotCutToTheKernelsShortName) {
     const std::string longName = "SolvaneLongProgramName" + FName;
     std::filesystem::rename(FProgram, FDir / longName);
-    Child child(FDir / longName);
+    Child child({FDir / longName});
     ASSERT_GT(child.Pid(), 0);
     EXPECT_TRUE(app::IsProgramRunning(longName));
     EXPECT_FALSE(app::IsProgramRunning(longName.substr(0, 15)));
@@ -92,7 +61,7 @@ class IsProgramRunningCases : public ProcessTest,
                               public ::testing::WithParamInterface<RunningCase> {};
 
 TEST_P(IsProgramRunningCases, MatchesTheFileNamePart) {
-    Child child(FProgram);
+    Child child({FProgram});
     ASSERT_GT(child.Pid(), 0);
     EXPECT_EQ(app::IsProgramRunning(GetParam().Argument(FName)), GetParam().Expected);
 }
@@ -121,8 +90,8 @@ TEST_F(ProcessTest, NothingRunningGivesFalse) {
 }
 
 TEST_F(ProcessTest, TerminateEndsEveryInstance) {
-    Child first(FProgram);
-    Child second(FProgram);
+    Child first({FProgram});
+    Child second({FProgram});
     ASSERT_GT(first.Pid(), 0);
     ASSERT_GT(second.Pid(), 0);
     EXPECT_TRUE(app::TerminateProgram(Lower(FName)));
@@ -132,7 +101,7 @@ TEST_F(ProcessTest, TerminateEndsEveryInstance) {
 }
 
 TEST_F(ProcessTest, TerminateWithPathEndsNothing) {
-    Child child(FProgram);
+    Child child({FProgram});
     ASSERT_GT(child.Pid(), 0);
     EXPECT_FALSE(app::TerminateProgram(FProgram));
     EXPECT_FALSE(app::TerminateProgram("/some/path/" + FName));
@@ -146,17 +115,17 @@ TEST_F(ProcessTest, EndedButNotReapedIsNotRunning) {
     // still holds in full.
     const std::string shortName = "z"s + std::to_string(::getpid() % 1000000) + ".exe";
     std::filesystem::rename(FProgram, FDir / shortName);
-    Child child(FDir / shortName);
+    Child child({FDir / shortName});
     ASSERT_GT(child.Pid(), 0);
     EXPECT_TRUE(app::IsProgramRunning(shortName));
     ASSERT_EQ(::kill(child.Pid(), SIGKILL), 0);
-    ASSERT_TRUE(apptest::WaitFor([&] { return apptest::ProcessState(child.Pid()) == 'Z'; }));
+    ASSERT_TRUE(slvtest::WaitFor([&] { return slvtest::ProcessState(child.Pid()) == 'Z'; }));
     EXPECT_FALSE(app::IsProgramRunning(shortName));
     EXPECT_FALSE(app::TerminateProgram(shortName));
 }
 
 TEST_F(ProcessTest, DeletedProgramFileStillCounts) {
-    Child child(FProgram);
+    Child child({FProgram});
     ASSERT_GT(child.Pid(), 0);
     std::filesystem::remove(FProgram);
     EXPECT_TRUE(app::IsProgramRunning(FName));
@@ -164,17 +133,12 @@ TEST_F(ProcessTest, DeletedProgramFileStillCounts) {
     EXPECT_EQ(child.WaitEnded(), SIGKILL);
 }
 
-TEST(KillProcess, RefusesProcessGroupIds) {
-    EXPECT_FALSE(platform::KillProcess(0));
-    EXPECT_FALSE(platform::KillProcess(0xFFFFFFFFu)); // would be kill(-1): every process
-}
-
 // The stand-ins themselves, under the suite's real names. These end every
 // Solvane.exe on the machine, as the tool does.
 TEST(StandIns, FoundAndEndedByTheSuitesNames) {
-    Child first(StandInDir + "/Solvane.exe");
-    Child second(StandInDir + "/Solvane.exe");
-    Child server(StandInDir + "/SLVServer.exe");
+    Child first({StandInDir + "/Solvane.exe"});
+    Child second({StandInDir + "/Solvane.exe"});
+    Child server({StandInDir + "/SLVServer.exe"});
     ASSERT_GT(first.Pid(), 0);
     ASSERT_GT(second.Pid(), 0);
     ASSERT_GT(server.Pid(), 0);
@@ -210,8 +174,8 @@ TEST_F(ProcessTest, ShellOpenStartsTheProgramDetached) {
 
     // The stand-in reports its program file and that it got no parameters.
     std::string line;
-    EXPECT_TRUE(apptest::WaitFor([&] {
-        line = apptest::ReadFile(log);
+    EXPECT_TRUE(slvtest::WaitFor([&] {
+        line = slvtest::ReadFile(log);
         return !line.empty() && line.back() == '\n';
     }));
     std::istringstream fields(line);
@@ -226,8 +190,8 @@ TEST_F(ProcessTest, ShellOpenStartsTheProgramDetached) {
     EXPECT_EQ(cwd, std::filesystem::current_path().string());
 
     ASSERT_EQ(::kill(pid, SIGKILL), 0);
-    EXPECT_TRUE(apptest::WaitFor([&] {
-        const char state = apptest::ProcessState(pid);
+    EXPECT_TRUE(slvtest::WaitFor([&] {
+        const char state = slvtest::ProcessState(pid);
         return state == 0 || state == 'Z' || state == 'X';
     }));
     EXPECT_FALSE(app::IsProgramRunning(FName));
@@ -235,7 +199,7 @@ TEST_F(ProcessTest, ShellOpenStartsTheProgramDetached) {
 
 TEST_F(ProcessTest, ShellOpenOfMissingOrNonProgramFileFails) {
     EXPECT_FALSE(app::ShellOpen(FDir / "missing.exe"));
-    apptest::WriteFile(FDir / "text.exe", "not a program");
+    slvtest::WriteFile(FDir / "text.exe", "not a program");
     ::chmod((FDir / "text.exe").c_str(), 0644);
     EXPECT_FALSE(app::ShellOpen(FDir / "text.exe"));
     EXPECT_FALSE(app::ShellOpen(""));

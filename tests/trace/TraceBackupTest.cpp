@@ -10,9 +10,9 @@
 #include "TraceTestUtil.h"
 #include "TraceBackup.h"
 
-using tracetest::Child;
-using tracetest::UniquePrefix;
-using tracetest::WaitUntil;
+using slvtest::Child;
+using slvtest::UniquePrefix;
+using slvtest::WaitFor;
 
 namespace {
 
@@ -33,7 +33,7 @@ TEST(TraceBackup, MonitorHearsAttachStartQueryAndDetachOfARealBackup) {
     ASSERT_TRUE(monitor.Started());
     {
         fib::TTraceChannel channel(prefix.str());
-        ASSERT_TRUE(WaitUntil([&] { return channel.MonitorCount() == 1; }))
+        ASSERT_TRUE(WaitFor([&] { return channel.MonitorCount() == 1; }))
             << "fbtracemon did not register";
     }
 
@@ -47,7 +47,7 @@ TEST(TraceBackup, MonitorHearsAttachStartQueryAndDetachOfARealBackup) {
     struct stat st {};
     EXPECT_EQ(stat(backupFile.c_str(), &st), 0) << backupFile;
 
-    ASSERT_TRUE(WaitUntil(
+    ASSERT_TRUE(WaitFor(
         [&] { return monitor.Poll().find("pFIBBackupService1: [Detach]") != std::string::npos; },
         std::chrono::seconds(120)))
         << monitor.Poll();

@@ -35,10 +35,10 @@
 using fib::SharedStore;
 using fib::TraceBlock;
 using fib::TTraceChannel;
-using tracetest::Child;
-using tracetest::ObjectFile;
-using tracetest::UniquePrefix;
-using tracetest::WaitUntil;
+using slvtest::Child;
+using slvtest::ObjectFile;
+using slvtest::UniquePrefix;
+using slvtest::WaitFor;
 
 namespace {
 
@@ -297,8 +297,8 @@ TEST(TraceAttacker, DISABLED_FromAnotherAccount) {
     tracetest::InTestMonitor monitor(Env("SLV_TRACE_PREFIX"));
     const std::string folder = Env("SLV_ATTACK_DIR");
     std::ofstream(folder + "/ready").put('1');
-    EXPECT_TRUE(WaitUntil([&] { return access((folder + "/stop").c_str(), F_OK) == 0; },
-                          std::chrono::seconds(120)));
+    EXPECT_TRUE(WaitFor([&] { return access((folder + "/stop").c_str(), F_OK) == 0; },
+                        std::chrono::seconds(120)));
     monitor.Stop();
     EXPECT_TRUE(monitor.Messages().empty()) << monitor.Messages().front().Text;
 }
@@ -357,7 +357,7 @@ TEST_F(TraceAttack, AnotherAccountCanNeitherReachNorOverhearTheChannel) {
     Child monitor({FBTRACEMON_PATH, "--prefix", prefix.str(), "--timeout", "300"});
     {
         TTraceChannel channel(prefix.str());
-        ASSERT_TRUE(WaitUntil([&] { return channel.MonitorCount() == 1; }));
+        ASSERT_TRUE(WaitFor([&] { return channel.MonitorCount() == 1; }));
     }
     const std::string folder = slvtest::MakeTempDir("trace-attacker");
     int attacker = -1;
@@ -367,8 +367,8 @@ TEST_F(TraceAttack, AnotherAccountCanNeitherReachNorOverhearTheChannel) {
                                              "SLV_ATTACK_FILES=" + ChannelFiles(prefix.str()),
                                              "SLV_ATTACK_DIR=" + folder});
     });
-    const bool listening = WaitUntil([&] { return access((folder + "/ready").c_str(), F_OK) == 0; },
-                                     std::chrono::seconds(60));
+    const bool listening = WaitFor([&] { return access((folder + "/ready").c_str(), F_OK) == 0; },
+                                   std::chrono::seconds(60));
     const VictimRun run = listening ? RunVictim(prefix.str()) : VictimRun{};
     std::ofstream(folder + "/stop").put('1');
     other.join();
@@ -495,7 +495,7 @@ TEST_F(TraceAttack, ScribblesOfTheSameAccountNeverHoldUpABackup) {
             monitor = std::make_unique<Child>(std::vector<std::string>{
                 FBTRACEMON_PATH, "--prefix", prefix.str(), "--timeout", "300"});
             TTraceChannel channel(prefix.str());
-            ASSERT_TRUE(WaitUntil([&] { return channel.MonitorCount() == 1; }));
+            ASSERT_TRUE(WaitFor([&] { return channel.MonitorCount() == 1; }));
         }
         std::optional<VictimRun> run;
         {

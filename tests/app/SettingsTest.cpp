@@ -1,19 +1,18 @@
 // Environment.ini: reading and writing single keys.
-#include "AppTestUtil.h"
-
 #include "app/Settings.h"
-#include "platform/PrivateProfile.h"
 #include "platform/Processes.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/Files.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-using apptest::ModeOf;
-using apptest::ReadFile;
-using apptest::TempDir;
-using apptest::WriteFile;
+using slvtest::ModeOf;
+using slvtest::ReadFile;
+using slvtest::TempDir;
+using slvtest::WriteFile;
 
 namespace {
 
@@ -103,7 +102,7 @@ TEST_F(SettingsTest, UnreadableFileReadsEmpty) {
     WriteFile(Ini(), "[SYSTEM]\nDBSvrIP=10.0.0.1\n");
     ::chmod(Ini().c_str(), 0);
     ::chmod(FDir.Path().c_str(), 0755);
-    EXPECT_EQ(apptest::RunUnprivileged([&] {
+    EXPECT_EQ(slvtest::RunUnprivileged([&] {
                   return app::ReadIniValue("Environment.ini", "SYSTEM", "DBSvrIP").empty() ? 0 : 1;
               }),
               0);
@@ -124,18 +123,6 @@ TEST(ToolFolder, IsTheExecutablesFolder) {
     const std::string exe = platform::ExecutableFile();
     ASSERT_FALSE(exe.empty());
     EXPECT_EQ(app::ToolFolder(), exe.substr(0, exe.rfind('/') + 1));
-}
-
-TEST(ProfileString, DefaultAndBufferSize) {
-    EXPECT_EQ(platform::ReadProfileString("S", "K", "dflt  ", 255, "/nonexistent/x.ini"), "dflt");
-    EXPECT_EQ(platform::ReadProfileString("S", "K", "abcdef", 4, "/nonexistent/x.ini"), "abc");
-    EXPECT_EQ(platform::CutToBuffer("abc", 0), "");
-    EXPECT_EQ(platform::CutToBuffer("abc", 1), "");
-    EXPECT_EQ(platform::CutToBuffer("abc", 4), "abc");
-    // A four-byte character cut after its second byte is dropped whole.
-    EXPECT_EQ(platform::CutToBuffer("a\xF0\x9F\x98\x80", 4), "a");
-    // Bytes that are not UTF-8 are cut where the buffer ends.
-    EXPECT_EQ(platform::CutToBuffer("ab\xB0\xA1\xB0\xA1", 4), "ab\xB0");
 }
 
 // ---------------------------------------------------------------- writing
@@ -280,7 +267,7 @@ TEST_F(SettingsTest, WriteIntoReadOnlyFolderFailsAndKeepsFile) {
     WriteFile(Ini(), before);
     ::chmod(Ini().c_str(), 0666); // the file itself may be written
     ::chmod(FDir.Path().c_str(), 0555);
-    const int result = apptest::RunUnprivileged([] {
+    const int result = slvtest::RunUnprivileged([] {
         const bool existing = app::WriteIniValue("Environment.ini", "SYSTEM", "DBSvrIP", "x");
         const bool fresh = app::WriteIniValue("Other.ini", "SYSTEM", "DBSvrIP", "x");
         return (existing ? 1 : 0) + (fresh ? 2 : 0);
@@ -332,16 +319,9 @@ TEST_F(SettingsTest, ReaderSeesOldOrNewFileNeverAMixture) {
     WriteFile(Ini(), "[SYSTEM]\nA=" + std::string(1000, 'o') + "\n");
     std::ifstream oldReader(Ini(), std::ios::binary);
     ASSERT_TRUE(app::WriteIniValue("Environment.ini", "SYSTEM", "A", std::string(1000, 'n')));
-    const std::string seen = apptest::ReadRest(oldReader);
+    const std::string seen = slvtest::ReadRest(oldReader);
     EXPECT_EQ(seen, "[SYSTEM]\nA=" + std::string(1000, 'o') + "\n");
     EXPECT_EQ(app::ReadIniValue("Environment.ini", "SYSTEM", "A"), std::string(254, 'n'));
-}
-
-TEST(ProfileStore, RefusedInputsGiveNothing) {
-    EXPECT_FALSE(platform::ProfileStore("", "S", "K", "a\nb"));
-    EXPECT_FALSE(platform::ProfileStore("", "S", "[K", "v"));
-    EXPECT_EQ(platform::ProfileStore("", " S ", " K ", "v"),
-              std::optional<std::string>("[S]\r\nK=v\r\n"));
 }
 
 } // namespace

@@ -17,21 +17,16 @@ using fib::SharedStore;
 using fib::TFIBSQLMonitorHook;
 using fib::TraceBlock;
 using fib::TTraceChannel;
+using slvtest::MakeForeignObject;
+using slvtest::UniquePrefix;
+using slvtest::WaitFor;
+using tracetest::Component;
 using tracetest::InTestMonitor;
-using tracetest::MakeForeignObject;
-using tracetest::UniquePrefix;
-using tracetest::WaitUntil;
 
 namespace {
 
 std::string Header() {
     return "\r\n[Application: " + fib::ApplicationFileName() + "]\r\n";
-}
-
-std::unique_ptr<rtl::TComponent> Component(const std::string& name) {
-    auto component = std::make_unique<rtl::TComponent>();
-    component->SetName(name);
-    return component;
 }
 
 std::vector<std::string> Texts(const std::vector<fbtracemon::TraceMessage>& messages) {
@@ -44,7 +39,7 @@ std::vector<std::string> Texts(const std::vector<fbtracemon::TraceMessage>& mess
 
 // Waits until no write cycle is in progress and no writer holds the mutex.
 bool WaitForIdleChannel(TTraceChannel& channel) {
-    return WaitUntil([&] {
+    return WaitFor([&] {
         if (!channel.WriteFinishedEvent().IsSet()) {
             return false;
         }
@@ -85,7 +80,7 @@ TEST(TraceChannel, CreatorStartsWithZeroedFieldsAndTheEventStates) {
     for (const char* name : {fib::MutexObjectName, fib::SharedMemObjectName,
                              fib::WriteEventObjectName, fib::WriteFinishedEventObjectName,
                              fib::ReadEventObjectName, fib::ReadFinishedEventObjectName}) {
-        EXPECT_EQ(access(tracetest::ObjectFile(prefix.Name(name)).c_str(), F_OK), 0) << name;
+        EXPECT_EQ(access(slvtest::ObjectFile(prefix.Name(name)).c_str(), F_OK), 0) << name;
     }
 }
 
@@ -401,10 +396,10 @@ TEST(TraceHook, DeadMonitorIsCountedOutAndLaterMessagesAreDiscarded) {
     hook.WriteTrace("third", fib::tcService);
     EXPECT_TRUE(hook.WriterRunning());
 
-    ASSERT_TRUE(WaitUntil([&] { return SharedLoad(b.MonitorCount) == 0; }))
+    ASSERT_TRUE(WaitFor([&] { return SharedLoad(b.MonitorCount) == 0; }))
         << "the handshake never counted the monitor out";
     ASSERT_TRUE(WaitForIdleChannel(channel));
-    ASSERT_TRUE(WaitUntil([&] { return !channel.WriteEvent().IsSet(); }));
+    ASSERT_TRUE(WaitFor([&] { return !channel.WriteEvent().IsSet(); }));
     EXPECT_EQ(SharedLoad(b.MonitorCount), 0);
     EXPECT_EQ(SharedLoad(b.ReaderCount), 0);
 
@@ -418,7 +413,7 @@ TEST(TraceHook, DeadMonitorIsCountedOutAndLaterMessagesAreDiscarded) {
     auto service = Component("svc");
     hook.TraceServiceAttach(service.get());
     hook.WriteTrace("fourth", fib::tcService);
-    EXPECT_TRUE(WaitUntil([&] { return !hook.WriterRunning(); }));
+    EXPECT_TRUE(WaitFor([&] { return !hook.WriterRunning(); }));
     EXPECT_EQ(std::string(b.TextChunk, static_cast<size_t>(SharedLoad(b.ChunkLength))),
               Header() + "first");
 }
@@ -453,7 +448,7 @@ TEST(TraceHook, SetActiveFalseStopsTheWriterForGood) {
     EXPECT_TRUE(hook.WriterRunning());
     hook.SetActive(false);
     EXPECT_FALSE(hook.TracingActive());
-    EXPECT_TRUE(WaitUntil([&] { return !hook.WriterRunning(); }));
+    EXPECT_TRUE(WaitFor([&] { return !hook.WriterRunning(); }));
     hook.TraceServiceDetach(service.get());
     EXPECT_FALSE(hook.WriterRunning());
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -470,7 +465,7 @@ TEST(TraceHook, WriterEndsAtTheFirstMessageAfterTheLastMonitorLeft) {
     EXPECT_EQ(hook.MonitorCount(), 0);
     EXPECT_TRUE(hook.WriterRunning());
     hook.WriteTrace("two", fib::tcService);
-    EXPECT_TRUE(WaitUntil([&] { return !hook.WriterRunning(); }));
+    EXPECT_TRUE(WaitFor([&] { return !hook.WriterRunning(); }));
 
     // A monitor that comes back gets a new writer.
     InTestMonitor again(prefix.str());
@@ -528,7 +523,7 @@ TEST(TraceHook, WriterThatDiedInTheMiddleOfACycleDoesNotCostTheMonitor) {
     }).join();
 
     hook.WriteTrace("after", fib::tcService);
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(WaitFor([&] {
         for (const auto& m : monitor.Messages()) {
             if (m.Text == Header() + "after") {
                 return true;
@@ -588,9 +583,9 @@ TEST(TraceHook, CountsOutsideTheSaneRangeTurnTracingOff) {
     TTraceChannel& channel = *hook.Channel();
     SharedStore(channel.Block().MonitorCount, 1);
     hook.TraceServiceAttach(service.get());
-    ASSERT_TRUE(WaitUntil([&] { return channel.Block().ChunkFlag == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return channel.Block().ChunkFlag == 1; }));
     SharedStore(channel.Block().ReaderCount, INT32_MAX);
-    EXPECT_TRUE(WaitUntil([&] { return !hook.WriterRunning(); }, std::chrono::seconds(5)));
+    EXPECT_TRUE(WaitFor([&] { return !hook.WriterRunning(); }, std::chrono::seconds(5)));
     EXPECT_TRUE(channel.WriteFinishedEvent().IsSet());
     hook.TraceServiceDetach(service.get());
     EXPECT_FALSE(hook.TracingActive());

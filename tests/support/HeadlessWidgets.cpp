@@ -1,5 +1,5 @@
 // The headless front end.
-#include "app/HeadlessWidgets.h"
+#include "testsupport/HeadlessWidgets.h"
 
 #include <chrono>
 #include <thread>

@@ -1,7 +1,8 @@
-// A front end without a screen: every widget keeps its state in memory, the
-// choosers answer through callbacks, the event loop and the busy pointer only
-// record what was asked of them. Used by the tests, and usable by any front
-// end that drives the window without a toolkit.
+// A front end without a screen, for the tests that drive the window's logic:
+// every widget keeps its state in memory, the choosers answer through
+// callbacks, the event loop and the busy pointer only record what was asked
+// of them. The classes implement the window's widget interfaces, so they
+// stay in the window's namespace.
 #pragma once
 
 #include <functional>

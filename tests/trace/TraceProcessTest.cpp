@@ -12,8 +12,8 @@
 
 using fib::SharedLoad;
 using fib::SharedStore;
-using tracetest::UniquePrefix;
-using tracetest::WaitUntil;
+using slvtest::UniquePrefix;
+using slvtest::WaitFor;
 
 namespace {
 
@@ -29,8 +29,8 @@ int RunInChild(const std::function<int()>& body, std::chrono::seconds limit) {
         return -1;
     }
     int status = 0;
-    const bool ended = WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; },
-                                 std::chrono::duration_cast<std::chrono::milliseconds>(limit));
+    const bool ended = WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; },
+                               std::chrono::duration_cast<std::chrono::milliseconds>(limit));
     if (!ended) {
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
@@ -64,8 +64,8 @@ TEST(MonitorHookProcess, CreatedOnceOnFirstUseAndNullAfterFinalization) {
             if (hook != seen[0] || !hook->SharedObjectsReady() || !hook->TracingActive()) {
                 return 11;
             }
-            if (access(tracetest::ObjectFile(prefix.Name(fib::SharedMemObjectName)).c_str(),
-                       F_OK) != 0) {
+            if (access(slvtest::ObjectFile(prefix.Name(fib::SharedMemObjectName)).c_str(), F_OK) !=
+                0) {
                 return 12;
             }
             rtl::TComponent service;
@@ -105,7 +105,7 @@ TEST(MonitorHookProcess, ExitLeavesTheHandshakeOfTheFirstMessageAndDiscardsTheRe
                 return 21;
             }
             // Let the writer start on the first message.
-            WaitUntil([&] { return channel.Block().ChunkFlag == 1; });
+            WaitFor([&] { return channel.Block().ChunkFlag == 1; });
             return 0; // exit() runs the hook's exit order
         },
         std::chrono::seconds(30));

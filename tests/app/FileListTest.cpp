@@ -1,16 +1,16 @@
 // The backup file list: masks, plain files only, order, current folder.
-#include "AppTestUtil.h"
-
 #include "app/FileList.h"
-#include "rtl/Rtl.h"
 #include "platform/Files.h"
+#include "rtl/Rtl.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/Files.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
-using apptest::TempDir;
-using apptest::WriteFile;
+using slvtest::TempDir;
+using slvtest::WriteFile;
 using Names = std::vector<std::string>;
 
 namespace {
@@ -98,7 +98,7 @@ TEST_F(FileListTest, UnreadableFolderRaisesAndChangesNothing) {
     ::chmod((FDir / "closed").c_str(), 0);
     ::chmod(FDir.Path().c_str(), 0755);
     const std::string closed = FDir / "closed";
-    const int result = apptest::RunUnprivileged([&] {
+    const int result = slvtest::RunUnprivileged([&] {
         ::chdir("/");
         app::TFileListLogic list;
         try {

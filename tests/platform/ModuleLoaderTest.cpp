@@ -3,16 +3,15 @@
 
 #include <cerrno>
 
-#include "StubSupport.h"
 #include "platform/ModuleLoader.h"
+#include "testsupport/Files.h"
 
 namespace {
 
 TEST(ModuleLoader, LoadsLooksUpAndReleases) {
-    const std::string path = stubtest::StubCopy("fbstub_full", "module_loader.so");
-    platform::ModuleHandle module = platform::LoadModule(path);
+    platform::ModuleHandle module = platform::LoadModule(SLV_LOADABLE_MODULE);
     ASSERT_NE(module, nullptr);
-    EXPECT_NE(platform::ModuleSymbol(module, "isc_sqlcode"), nullptr);
+    EXPECT_NE(platform::ModuleSymbol(module, "slv_loadable_module_entry"), nullptr);
     EXPECT_EQ(platform::ModuleSymbol(module, "no_such_entry"), nullptr);
     EXPECT_EQ(platform::LastModuleErrorCode(), platform::ProcNotFoundCode);
     EXPECT_EQ(platform::LastModuleErrorText(), platform::SystemErrorText(ENOSYS));
@@ -26,15 +25,13 @@ TEST(ModuleLoader, FailedLoadsCarryAnErrnoLikeCodeAndTheLoadersText) {
         int Code;
         std::string TextPart;
     };
-    const std::string text = stubtest::ScratchDir() + "/plain.txt";
-    FILE* file = fopen(text.c_str(), "w");
-    ASSERT_NE(file, nullptr);
-    fputs("plain text", file);
-    fclose(file);
+    const slvtest::TempDir folder;
+    const std::string text = folder / "plain.txt";
+    slvtest::WriteFile(text, "plain text");
     const Case cases[] = {
-        {stubtest::ScratchDir() + "/missing.so", ENOENT, "No such file or directory"},
+        {folder / "missing.so", ENOENT, "No such file or directory"},
         {text, ENOEXEC, text},
-        {stubtest::ScratchDir(), EISDIR, "Is a directory"},
+        {folder.Path(), EISDIR, "Is a directory"},
         {"", ENOENT, "No such file or directory"},
     };
     for (const Case& c : cases) {

@@ -11,19 +11,10 @@
 
 using fib::SharedLoad;
 using fib::TFIBSQLMonitorHook;
-using tracetest::Child;
-using tracetest::UniquePrefix;
-using tracetest::WaitUntil;
-
-namespace {
-
-std::unique_ptr<rtl::TComponent> Component(const std::string& name) {
-    auto component = std::make_unique<rtl::TComponent>();
-    component->SetName(name);
-    return component;
-}
-
-} // namespace
+using slvtest::Child;
+using slvtest::UniquePrefix;
+using slvtest::WaitFor;
+using tracetest::Component;
 
 TEST(TraceMonitorProgram, PrintsServiceEventsItReceives) {
     UniquePrefix prefix;
@@ -31,8 +22,7 @@ TEST(TraceMonitorProgram, PrintsServiceEventsItReceives) {
     ASSERT_TRUE(monitor.Started());
     TFIBSQLMonitorHook hook(prefix.str());
     ASSERT_TRUE(hook.SharedObjectsReady());
-    ASSERT_TRUE(WaitUntil([&] { return hook.MonitorCount() == 1; }))
-        << "fbtracemon did not register";
+    ASSERT_TRUE(WaitFor([&] { return hook.MonitorCount() == 1; })) << "fbtracemon did not register";
 
     auto unnamed = Component("");
     auto named = Component("svc1");
@@ -56,11 +46,11 @@ TEST(TraceMonitorProgram, TerminationSignalUnregistersAndExitsCleanly) {
     Child monitor({FBTRACEMON_PATH, "--prefix", prefix.str(), "--categories", "connect,fetch",
                    "--timeout", "60"});
     ASSERT_TRUE(monitor.Started());
-    ASSERT_TRUE(WaitUntil([&] { return channel.MonitorCount() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return channel.MonitorCount() == 1; }));
     EXPECT_EQ(SharedLoad(channel.Block().ConnectFlag), 1);
     EXPECT_EQ(SharedLoad(channel.Block().FetchFlag), 1);
     EXPECT_EQ(SharedLoad(channel.Block().PrepareFlag), 0);
-    ASSERT_TRUE(WaitUntil([&] { return SharedLoad(channel.Block().ReaderCount) == 1; }))
+    ASSERT_TRUE(WaitFor([&] { return SharedLoad(channel.Block().ReaderCount) == 1; }))
         << "fbtracemon did not get ready to read";
     EXPECT_TRUE(channel.ReadEvent().IsSet());
 
@@ -103,15 +93,13 @@ TEST(TraceMonitorProgram, HelpDescribesTheHandshakeAndBadOptionsAreRefused) {
 TEST(TraceMonitorProgram, RemoveDeletesTheObjects) {
     UniquePrefix prefix;
     { fib::TTraceChannel channel(prefix.str()); }
-    ASSERT_EQ(access(tracetest::ObjectFile(prefix.Name(fib::SharedMemObjectName)).c_str(), F_OK),
-              0);
+    ASSERT_EQ(access(slvtest::ObjectFile(prefix.Name(fib::SharedMemObjectName)).c_str(), F_OK), 0);
     Child remover({FBTRACEMON_PATH, "--prefix", prefix.str(), "--remove"});
     int exitCode = -1;
     ASSERT_TRUE(remover.Wait(std::chrono::seconds(10), &exitCode));
     EXPECT_EQ(exitCode, 0);
-    EXPECT_NE(access(tracetest::ObjectFile(prefix.Name(fib::SharedMemObjectName)).c_str(), F_OK),
-              0);
-    EXPECT_NE(access(tracetest::ObjectFile(prefix.Name(fib::MutexObjectName)).c_str(), F_OK), 0);
+    EXPECT_NE(access(slvtest::ObjectFile(prefix.Name(fib::SharedMemObjectName)).c_str(), F_OK), 0);
+    EXPECT_NE(access(slvtest::ObjectFile(prefix.Name(fib::MutexObjectName)).c_str(), F_OK), 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,16 +1,16 @@
 // The utility aggregate RKSys: its members, message boxes and file deletion.
-#include "AppTestUtil.h"
-
 #include "app/RKSysUtils.h"
 #include "platform/Files.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/Files.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-using apptest::ModeOf;
-using apptest::TempDir;
-using apptest::WriteFile;
+using slvtest::ModeOf;
+using slvtest::TempDir;
+using slvtest::WriteFile;
 
 namespace {
 
@@ -117,21 +117,12 @@ TEST_F(DeleteFileTest, LinkToFolderIsNotAFile) {
     EXPECT_TRUE(std::filesystem::exists(FDir / "link"));
 }
 
-TEST_F(DeleteFileTest, ClearingReadOnlyKeepsOtherBits) {
-    WriteFile(FDir / "f", "x");
-    ::chmod((FDir / "f").c_str(), 0454);
-    EXPECT_TRUE(platform::IsReadOnlyFile(FDir / "f"));
-    EXPECT_TRUE(platform::ClearReadOnly(FDir / "f"));
-    EXPECT_EQ(ModeOf(FDir / "f"), 0654u);
-    EXPECT_FALSE(platform::IsReadOnlyFile(FDir / "f"));
-}
-
 TEST_F(DeleteFileTest, FileInReadOnlyFolderIsKept) {
     WriteFile(FDir / "a.fdb", "x");
     ::chmod((FDir / "a.fdb").c_str(), 0666);
     ::chmod(FDir.Path().c_str(), 0555);
     const std::string path = FDir / "a.fdb";
-    const int result = apptest::RunUnprivileged(
+    const int result = slvtest::RunUnprivileged(
         [&] { return app::RKSys->FileUtils->DeleteFileIfExists(path) ? 1 : 0; });
     ::chmod(FDir.Path().c_str(), 0700);
     EXPECT_EQ(result, 0);
@@ -147,37 +138,11 @@ TEST_F(DeleteFileTest, ReadOnlyFileOfAnotherUserIsNotDeleted) {
     ::chmod((FDir / "a.fdb").c_str(), 0444);
     ::chmod(FDir.Path().c_str(), 0777);
     const std::string path = FDir / "a.fdb";
-    const int result = apptest::RunUnprivileged(
+    const int result = slvtest::RunUnprivileged(
         [&] { return app::RKSys->FileUtils->DeleteFileIfExists(path) ? 1 : 0; });
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(std::filesystem::exists(path));
     EXPECT_EQ(ModeOf(path), 0444u);
-}
-
-// ------------------------------------------------- other file operations
-
-TEST_F(DeleteFileTest, RenameRefusesAnExistingName) {
-    WriteFile(FDir / "SOLVANE.FDB", "new");
-    WriteFile(FDir / "SOLVANE~.fdb", "old");
-    EXPECT_FALSE(platform::RenameFile(FDir / "SOLVANE.FDB", FDir / "SOLVANE~.fdb"));
-    EXPECT_EQ(apptest::ReadFile(FDir / "SOLVANE~.fdb"), "old");
-    EXPECT_EQ(apptest::ReadFile(FDir / "SOLVANE.FDB"), "new");
-    std::filesystem::remove(FDir / "SOLVANE~.fdb");
-    EXPECT_TRUE(platform::RenameFile(FDir / "SOLVANE.FDB", FDir / "SOLVANE~.fdb"));
-    EXPECT_EQ(apptest::ReadFile(FDir / "SOLVANE~.fdb"), "new");
-    EXPECT_FALSE(platform::FileExists(FDir / "SOLVANE.FDB"));
-    EXPECT_FALSE(platform::RenameFile(FDir / "missing", FDir / "other"));
-}
-
-TEST_F(DeleteFileTest, ExistenceTests) {
-    WriteFile(FDir / "f", "");
-    std::filesystem::create_directory(FDir / "d");
-    EXPECT_TRUE(platform::FileExists(FDir / "f"));
-    EXPECT_FALSE(platform::FileExists(FDir / "d"));
-    EXPECT_FALSE(platform::FileExists(FDir / "none"));
-    EXPECT_FALSE(platform::FileExists(""));
-    EXPECT_TRUE(platform::DirectoryExists(FDir / "d"));
-    EXPECT_FALSE(platform::DirectoryExists(FDir / "f"));
 }
 
 } // namespace

@@ -11,17 +11,17 @@
 #include <functional>
 #include <thread>
 
-#include "TraceTestUtil.h"
 #include "platform/NamedObjects.h"
+#include "testsupport/SharedObjects.h"
 
 using platform::NamedEvent;
 using platform::NamedMutex;
 using platform::NamedObjectError;
 using platform::SharedMemoryBlock;
-using tracetest::UniquePrefix;
-
-using tracetest::MakeForeignObject;
-using tracetest::ObjectFile;
+using slvtest::MakeForeignFile;
+using slvtest::MakeForeignObject;
+using slvtest::ObjectFile;
+using slvtest::UniquePrefix;
 
 namespace {
 
@@ -85,24 +85,18 @@ TEST(NamedObjects, ObjectsArePrivateToTheAccountWhateverTheUmask) {
 
 // What may lie under a name in /dev/shm without being this account's own
 // private object. Every kind is refused at once, with no waiting for it to
-// "finish initialising". (Objects of other accounts: TraceAttackTests.)
+// "finish initialising". (Objects of other accounts: the trace channel's attack tests.)
 TEST(NamedObjects, WhatIsNotAPrivateRegularObjectIsRefusedAtOnce) {
     struct Squat {
         const char* what;
         std::function<void(const std::string& file, const std::string& own)> make;
         int code;
     };
-    const auto sized = [](const std::string& file, mode_t mode, off_t size) {
-        const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
-        ASSERT_GE(fd, 0) << std::strerror(errno);
-        ASSERT_EQ(fchmod(fd, mode), 0);
-        ASSERT_EQ(ftruncate(fd, size), 0);
-        close(fd);
-    };
     const std::vector<Squat> squats = {
-        {"an empty file open to others", [&](auto& f, auto&) { sized(f, 0644, 0); }, EACCES},
-        {"a group-writable object of the right size", [&](auto& f, auto&) { sized(f, 0660, 2048); },
+        {"an empty file open to others", [](auto& f, auto&) { MakeForeignFile(f, 0, 0644); },
          EACCES},
+        {"a group-writable object of the right size",
+         [](auto& f, auto&) { MakeForeignFile(f, 2048, 0660); }, EACCES},
         {"a FIFO", [](auto& f, auto&) { ASSERT_EQ(mkfifo(f.c_str(), 0600), 0); }, EEXIST},
         // shm_open reports a directory as EINVAL.
         {"a directory", [](auto& f, auto&) { ASSERT_EQ(mkdir(f.c_str(), 0700), 0); }, EINVAL},
