@@ -666,7 +666,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         }
         break;
     case WM_QUERYENDSESSION:
-        return gHost == nullptr || gHost->SessionMayEnd() ? TRUE : FALSE;
+        return gHost == nullptr || gHost->QueryEndSession() ? TRUE : FALSE;
     case WM_ENDSESSION:
         // The session ends once this returns; the window closes unless a
         // command holds it (which the query has said).
@@ -991,7 +991,7 @@ void TWin32Host::EscapePressed() {
     }
 }
 
-bool TWin32Host::SessionMayEnd() {
+bool TWin32Host::QueryEndSession() {
     if (!FInputBlocked) {
         return true;
     }

@@ -98,10 +98,10 @@ public:
     // Esc pressed in the window while it takes no other input (a command
     // runs): to the form's Esc handling, to no control.
     void EscapePressed();
-    // Whether the user's session may end now: not while a command runs,
-    // which is then stopped as on a request to end the program; the window
-    // closes once it has ended.
-    bool SessionMayEnd();
+    // The user's session is about to end: true when it may end now. While
+    // a command runs, false, and the command is stopped as on a request to
+    // end the program; the window closes once it has ended.
+    bool QueryEndSession();
 
     // --- IClock ---
     app::TDateTime Now() const override { return app::SystemNow(); }
