@@ -73,24 +73,10 @@ rule "<ibase.h> outside client/ and services/" \
 rule "little-endian packing outside client/ParamBlock" \
     "$(sources "${PRODUCTION[@]}" | code_matching '(<<|>>)[[:space:]]*(8|16|24)([^0-9]|$)|(isc_vax_integer|isc_portable_integer)[[:space:]]*\(' '^client/(ParamBlock\.cpp|include/client/IB_Intf\.h)$')"
 
-# The command tests keep their old names until they are merged into one
-# fixture; this list goes then.
-NOT_YET_RENAMED=(
-    tests/app/commands_backup_test.cpp
-    tests/app/commands_faults_test.cpp
-    tests/app/commands_helpers_test.cpp
-    tests/app/commands_inuse_test.cpp
-    tests/app/commands_restore_test.cpp
-    tests/app/commands_server_test.cpp
-    tests/gui/commands_faults_gui_test.cpp
-    tests/gui/commands_gui_test.cpp
-)
-
 # The test sources (file: reason) whose name breaks rule 4.
 misnamed_tests() {
     local file base defines
     while IFS= read -r file; do
-        printf '%s\n' "${NOT_YET_RENAMED[@]}" | grep -qxF "$file" && continue
         base=${file##*/}
         defines=0
         grep -qE '^[[:space:]]*(TEST|TEST_F|TEST_P|TYPED_TEST|TYPED_TEST_P)[[:space:]]*\(' "$file" &&

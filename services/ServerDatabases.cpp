@@ -1,4 +1,5 @@
-// The server's databases in use and dropping a database through the server.
+// The server's databases in use, and work on a database done through the
+// server: dropping it, running a statement in it.
 #include "services/ServerDatabases.h"
 
 #include <ibase.h>
@@ -75,30 +76,87 @@ TServerDatabases TpFIBServerDatabasesService::Fetch() {
     return result;
 }
 
+namespace {
+
+// An attachment to a database of a server over TCP, let go quietly when it
+// goes (a call that failed keeps its own status vector's error).
+class TAttachment {
+public:
+    TAttachment(const std::string& serverName, const std::string& path, rtl::TStringList& params)
+        : FLibrary(AcquireClientLibrary(DefaultLibraryName)) {
+        const std::string name = serverName + ":" + path;
+        if (name.size() > MaxDatabaseNameLength) {
+            RaiseClientErrorFmt("Database name is longer than %d bytes",
+                                {static_cast<long long>(MaxDatabaseNameLength)});
+        }
+        std::string dpb;
+        uint16_t dpbLength = 0;
+        BuildDatabaseParamBlock(params, dpb, dpbLength, true);
+        if (FLibrary->isc_attach_database(ThreadStatusVector(), static_cast<short>(name.size()),
+                                          name.c_str(), &FHandle, static_cast<short>(dpbLength),
+                                          dpb.data()) > 0) {
+            RaiseStatusError(*FLibrary, nullptr);
+        }
+    }
+    ~TAttachment() {
+        if (FHandle != 0) {
+            ISC_STATUS_ARRAY quiet = {};
+            FLibrary->isc_detach_database(quiet, &FHandle);
+        }
+    }
+    TAttachment(const TAttachment&) = delete;
+    TAttachment& operator=(const TAttachment&) = delete;
+
+    IIBClientLibrary& Library() { return *FLibrary; }
+    isc_db_handle* Handle() { return &FHandle; }
+
+private:
+    IIBClientLibraryPtr FLibrary;
+    isc_db_handle FHandle = 0;
+};
+
+} // namespace
+
 void DropDatabase(const std::string& serverName, const std::string& path,
                   rtl::TStringList& params) {
-    const std::string name = serverName + ":" + path;
-    if (name.size() > MaxDatabaseNameLength) {
-        RaiseClientErrorFmt("Database name is longer than %d bytes",
-                            {static_cast<long long>(MaxDatabaseNameLength)});
+    TAttachment attachment(serverName, path, params);
+    if (attachment.Library().isc_drop_database(ThreadStatusVector(), attachment.Handle()) > 0) {
+        // The attachment stays after a refused drop; it is let go with the
+        // object, on a status vector of its own, so the error stays the
+        // drop's.
+        RaiseStatusError(attachment.Library(), nullptr);
     }
-    std::string dpb;
-    uint16_t dpbLength = 0;
-    BuildDatabaseParamBlock(params, dpb, dpbLength, true);
-    IIBClientLibraryPtr library = AcquireClientLibrary(DefaultLibraryName);
+}
+
+void ExecuteStatement(const std::string& serverName, const std::string& path,
+                      rtl::TStringList& params, const std::string& statement) {
+    if (statement.size() > 65535) {
+        RaiseClientErrorFmt("Statement is longer than %d bytes", {65535LL});
+    }
+    TAttachment attachment(serverName, path, params);
+    IIBClientLibrary& library = attachment.Library();
     ISC_STATUS* status = ThreadStatusVector();
-    isc_db_handle db = 0;
-    if (library->isc_attach_database(status, static_cast<short>(name.size()), name.c_str(), &db,
-                                     static_cast<short>(dpbLength), dpb.data()) > 0) {
-        RaiseStatusError(*library, nullptr);
+    isc_tr_handle transaction = 0;
+    // The client library's transaction element: a database and its
+    // parameter block (none: the defaults).
+    struct {
+        isc_db_handle* Database;
+        int TpbLength;
+        const char* Tpb;
+    } teb{attachment.Handle(), 0, nullptr};
+    if (library.isc_start_multiple(status, &transaction, 1, &teb) > 0) {
+        RaiseStatusError(library, nullptr);
     }
-    if (library->isc_drop_database(status, &db) > 0) {
-        // The attachment stays after a refused drop: let it go on a status
-        // vector of its own, so the error stays the drop's.
-        EFIBInterBaseError error = MakeStatusError(*library, nullptr);
+    if (library.isc_dsql_execute_immediate(status, attachment.Handle(), &transaction,
+                                           static_cast<unsigned short>(statement.size()),
+                                           statement.c_str(), SQL_DIALECT_V6, nullptr) > 0) {
+        EFIBInterBaseError error = MakeStatusError(library, nullptr);
         ISC_STATUS_ARRAY quiet = {};
-        library->isc_detach_database(quiet, &db);
+        library.isc_rollback_transaction(quiet, &transaction);
         throw error;
+    }
+    if (library.isc_commit_transaction(status, &transaction) > 0) {
+        RaiseStatusError(library, nullptr);
     }
 }
 

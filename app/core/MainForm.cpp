@@ -16,6 +16,8 @@ constexpr const char* FolderChooserTitle = "폴더를 선택해 주세요";
 constexpr const char* DatabaseFilter = "DB파일(*.fdb)|*.fdb|";
 constexpr const char* DatabaseDefaultExt = ".fdb";
 constexpr const char* NoBackupFileChosen = "복원할 파일이름";
+// Caption of the question whether to stop a running command.
+constexpr const char* StopQuestionCaption = "중단확인";
 
 // Height of a one-line text box and of a progress bar.
 constexpr int EditHeight = 21;
@@ -117,6 +119,34 @@ bool TmainForm::RequestClose() {
     }
     FForm->Close();
     return true;
+}
+
+bool TmainForm::CloseQuery() {
+    if (!EventRunning()) {
+        return true;
+    }
+    EscapePressed();
+    return false;
+}
+
+void TmainForm::EscapePressed() {
+    if (Busy()) {
+        FStopAsked = true;
+    }
+}
+
+bool TmainForm::StopWanted(const std::string& question) {
+    if (FCloseRequested) {
+        return true;
+    }
+    if (!FStopAsked) {
+        return false;
+    }
+    FStopAsked = false;
+    const bool yes =
+        RKSys->DlgUtils->ConfirmMsg(question, StopQuestionCaption, MB_YESNO_QUESTION) == IDYES;
+    // A request to end the program may come while the question is shown.
+    return yes || FCloseRequested;
 }
 
 // --- file-open dialog --------------------------------------------------------
@@ -256,6 +286,8 @@ void TmainForm::WireEvents() {
         RunUserEvent([this] { btnChangeServerClick(btnChangeServer.get()); });
     };
     fbBackup->OnClick = [this] { RunUserEvent([this] { fbBackupClick(fbBackup.get()); }); };
+    FForm->OnCloseQuery = [this] { return CloseQuery(); };
+    FForm->OnEscape = [this] { EscapePressed(); };
 }
 
 void TmainForm::SetControlsEnabled(bool enabled) {
@@ -269,6 +301,7 @@ void TmainForm::SetControlsEnabled(bool enabled) {
 
 TmainForm::TCommandScope::TCommandScope(TmainForm& form) : FForm(form) {
     if (FForm.FCommandDepth++ == 0) {
+        FForm.FStopAsked = false;
         FForm.SetControlsEnabled(false);
         FForm.Events().SetInputBlocked(true);
     }
@@ -284,6 +317,7 @@ TmainForm::TCommandScope::~TCommandScope() {
         } catch (...) {
         }
         FForm.Events().SetInputBlocked(false);
+        FForm.FStopAsked = false;
         FForm.SetControlsEnabled(true);
     }
     --FForm.FCommandDepth;

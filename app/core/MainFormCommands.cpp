@@ -11,9 +11,20 @@
 // checks everything it needs before it stops or moves anything, never lets
 // the server overwrite a database, and puts the old database back before it
 // says that something failed.
+//
+// The server's output is read in batches and painted at a bounded rate; the
+// window handles its events between batches (it can be moved and redrawn,
+// and the user may ask to stop), its controls disabled and other input
+// dropped. A command stops where stopping leaves the user's database as it
+// was: a backup at once (the server's backup is ended, its file removed), a
+// restore beside the database by removing its half-made file, make-server
+// by letting the server end its restore (the server does not stop a restore
+// it has begun), removing what it made and putting the database back.
 #include "app/MainForm.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -21,6 +32,7 @@
 
 #include "app/Commands.h"
 #include "app/DatabaseInUse.h"
+#include "app/OutputPane.h"
 #include "app/ProcessOps.h"
 #include "app/RKSysUtils.h"
 #include "app/ServerDatabase.h"
@@ -38,6 +50,8 @@ constexpr const char* ChangeFailedCaption = "변경실패";
 constexpr const char* ConfirmCloseCaption = "종료확인";
 constexpr const char* RestoreDoneCaption = "복원완료";
 constexpr const char* ChangeDoneCaption = "변경완료";
+constexpr const char* RestoreCancelledCaption = "복원취소";
+constexpr const char* ChangeCancelledCaption = "변경취소";
 
 constexpr const char* NoBackupFolderText = "백업할 폴더를 먼저 정하세요";
 constexpr const char* NoBackupFileText = "복원할 백업파일을 먼저 선택하세요";
@@ -49,6 +63,17 @@ constexpr const char* AsideExistsSuffix = " 파일이 이미 있습니다";
 constexpr const char* NothingChangedText = "아무것도 바꾸지 않았습니다.";
 constexpr const char* StillStoppedText = "솔바네와 SLVServer는 멈춘 채로 있습니다.";
 
+// Stopping a running command: the questions, and what is said afterwards.
+constexpr const char* StopBackupText = "백업을 중단할까요?";
+constexpr const char* StopRestoreText = "복원을 중단할까요?\n만들던 DB파일은 지웁니다.";
+constexpr const char* StopMakeServerText =
+    "서버로 만들기를 중단할까요?\n이전 DB파일을 원래 자리에 되돌려 놓습니다.";
+constexpr const char* ServerFinishesRestoreLine =
+    "DB서버는 시작한 복원을 중간에 멈추지 않습니다. 복원이 끝나면 만든 파일을 지웁니다...";
+constexpr const char* RestoreCancelledText = "복원을 중단했습니다.";
+constexpr const char* WorkRemovedText = " 만들던 DB파일은 지웠습니다.";
+constexpr const char* ChangeCancelledText = "서버로 만들기를 중단했습니다.";
+
 constexpr const char* SolvaneExe = "Solvane.exe";
 constexpr const char* SLVServerExe = "SLVServer.exe";
 
@@ -56,8 +81,10 @@ constexpr const char* SLVServerExe = "SLVServer.exe";
 constexpr int SettleMilliseconds = 1000;
 // How long ended programs may take to go away.
 constexpr int ProgramEndMilliseconds = 5000;
-// How often a restore asks whether the server's action still runs.
-constexpr int RunningPollMilliseconds = 300;
+// How often a restore asks whether the server's action still runs once its
+// output has ended: the server is usually done at once or within a moment,
+// and each question is one short round trip.
+constexpr int RunningPollMilliseconds = 25;
 
 // Runs a clean-up step when the scope is left, unless it was run already.
 // Whatever the step raises while an error is on its way out is dropped, so
@@ -156,7 +183,80 @@ std::string NotRemovedText(const std::string& path, const std::string& reason) {
     return path + " 파일(실패한 작업이 남긴 파일)을 지우지 못했습니다 (" + reason + ").";
 }
 
+// The ports in `after` that are not in `before`.
+std::vector<std::uint16_t> NewPorts(std::vector<std::uint16_t> after,
+                                    const std::vector<std::uint16_t>& before) {
+    std::erase_if(after, [&](std::uint16_t port) {
+        return std::find(before.begin(), before.end(), port) != before.end();
+    });
+    return after;
+}
+
 } // namespace
+
+// --- a started action's output ------------------------------------------------
+
+namespace {
+// How long the window waits for lines before it handles its events again.
+constexpr std::chrono::milliseconds TakeWait = TRepaintThrottle::DefaultInterval;
+} // namespace
+
+bool TmainForm::StopRequested() const noexcept {
+    return FCloseRequested || FStopAsked;
+}
+
+bool TmainForm::FollowOutput(TOutputReader& reader, TOutputPane* pane, const char* question,
+                             const TLinesSeen& seen) {
+    std::vector<std::string> batch;
+    bool ended = false;
+    while (!ended) {
+        batch.clear();
+        ended = !reader.Take(batch, TakeWait);
+        if (seen) {
+            seen(batch);
+        }
+        if (pane != nullptr) {
+            pane->Add(batch);
+        }
+        if (ended) {
+            break;
+        }
+        Events().ProcessMessages();
+        if (question != nullptr && StopRequested()) {
+            // The server waits while the user makes up their mind.
+            reader.SetPaused(true);
+            const bool stop = StopWanted(question);
+            reader.SetPaused(false);
+            if (stop) {
+                break;
+            }
+        }
+    }
+    if (pane != nullptr) {
+        pane->Flush();
+    }
+    return ended;
+}
+
+void TmainForm::EndBackupOnServer(fib::TpFIBBackupService& service, TOutputReader& reader,
+                                  const std::vector<std::uint16_t>& servicePorts) {
+    // Closing the service connection would not stop the server's backup: it
+    // goes on to its end, its attachment and transaction with it. Ending
+    // that attachment stops it at once; the server then removes its file
+    // and reports the end ("connection shutdown") to the reader. Should the
+    // attachment not be found, the backup is read to its end instead, so
+    // that nothing writes the file any more once it is removed.
+    std::string reason;
+    static_cast<void>(
+        EndServiceAttachments(service.ServerName(), service.DatabaseName(), servicePorts, reason));
+    try {
+        FollowOutput(reader, nullptr, nullptr, nullptr);
+    } catch (...) {
+        // The server's word that the backup ended early.
+    }
+    reader.Stop();
+    DetachQuietly(service);
+}
 
 // --- backup ----------------------------------------------------------------
 
@@ -232,22 +332,31 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
     Repaint();
 
     // A refused connection leaves the command here with the server's text;
-    // nothing was written then.
+    // nothing was written then. The connection's port is kept: the server
+    // names the backup's attachment after it, which is how a cancel finds it.
+    const std::vector<std::uint16_t> portsBefore = platform::OwnTcpConnectionPorts();
     service.Attach();
+    const std::vector<std::uint16_t> servicePorts =
+        NewPorts(platform::OwnTcpConnectionPorts(), portsBefore);
 
+    TOutputPane pane(*Memo1, *PBar);
+    bool cancelled = false;
     try {
         service.ServiceStart();
-        while (!service.EndOfOutput()) {
-            Memo1->Append(service.ReadNextLine());
-            PBar->StepBy(1);
-            PBar->Repaint();
+        TOutputReader reader(service);
+        cancelled = !FollowOutput(reader, &pane, StopBackupText, nullptr);
+        if (cancelled) {
+            EndBackupOnServer(service, reader, servicePorts);
+        } else {
+            reader.Stop();
+            service.Detach();
         }
-        service.Detach();
     } catch (...) {
         // The backup failed: no end lines, the server's error goes on to
         // the standard error display once the window is tidy again, with
         // word of a file the tool could not clear away.
         const std::exception_ptr error = std::current_exception();
+        pane.Flush();
         PBar->Hide();
         DetachQuietly(service);
         Screen().SetCursor(TCursor::Default);
@@ -266,6 +375,22 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
     PBar->Hide();
     service.SetActive(false);
     Screen().SetCursor(TCursor::Default);
+
+    if (cancelled) {
+        // Stopped by the user or by a request to end the program: nothing
+        // of it stays.
+        std::string reason;
+        const bool removed = RemoveServersFile(FDBSvrIP, workName, false, reason);
+        Memo1->Append("====== 백업 취소 ======");
+        try {
+            fbBackup->Update();
+        } catch (...) {
+        }
+        if (!removed) {
+            ShowError(NotRemovedText(workName, reason), ErrorCaption);
+        }
+        return;
+    }
 
     std::string savedAs = finalName;
     std::string renameFailure;
@@ -300,6 +425,7 @@ struct TmainForm::TRestoreRun {
         Stopped,    // stopped at a message that was shown already
         Incomplete, // the server's output ended early, without an error
         Failed,     // an error; Error holds it
+        Cancelled,  // stopped on request; what it made is removed
     };
     TEnd End = Stopped;
     std::exception_ptr Error;
@@ -393,6 +519,16 @@ TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
 
     bool created = false;
     bool finished = false;
+    // Stopped by the user or by a request to end the program; the half-made
+    // file removed at once (the server finishes its restore on its own).
+    bool cancelled = false;
+    bool removedAtOnce = false;
+    const auto look = [&](const std::vector<std::string>& lines) {
+        for (const std::string& line : lines) {
+            created = created || IsDatabaseCreatedLine(line);
+            finished = finished || IsRestoreClosingLine(line);
+        }
+    };
     try {
         service->Attach();
         // However the restore ends, an open connection is closed before the
@@ -413,23 +549,33 @@ TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
         Memo2->Append("복원할 파일이름: " + rtl::Trim(lbBackupFN->Caption()));
         Memo2->Append(" ");
 
-        while (!service->EndOfOutput()) {
-            const std::string line = service->ReadNextLine();
-            created = created || IsDatabaseCreatedLine(line);
-            finished = finished || IsRestoreClosingLine(line);
-            Memo2->Append(line);
-            Memo2->Repaint();
-            PBar2->StepBy(1);
-            PBar2->Repaint();
-        }
-
-        if (finished) {
+        TOutputPane pane(*Memo2, *PBar2);
+        TOutputReader reader(*service);
+        cancelled =
+            !FollowOutput(reader, &pane, AsServer ? StopMakeServerText : StopRestoreText, look);
+        if (cancelled) {
+            // A restore goes on to its end on the server, whatever the
+            // client does. Where the half-made file is this run's own work
+            // file and the system lets it go while the server writes, it
+            // goes now and the server's work with it; otherwise (the
+            // database path of make-server, or a file only the server can
+            // remove) the server is let finish first.
+            Memo2->Append("====== 복원 취소 ======");
+            removedAtOnce = workFile && platform::RemoveFile(writeTo);
+            if (!removedAtOnce) {
+                Memo2->Append(ServerFinishesRestoreLine);
+                Memo2->Repaint();
+                FollowOutput(reader, nullptr, nullptr, look);
+            }
+        } else if (finished) {
             Memo2->Append("====== 복원 완료 ======");
             Memo2->Append("복원된 파일이름: " + target);
         }
+        reader.Stop();
 
-        while (service->IsRunning()) {
+        while (!removedAtOnce && service->IsRunning()) {
             PBar2->Repaint();
+            Events().ProcessMessages();
             Events().Sleep(RunningPollMilliseconds);
         }
         detach.Run();
@@ -438,7 +584,11 @@ TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
     }
     cleanup.Run();
 
-    if (!run.Error && finished) {
+    if (removedAtOnce) {
+        run.End = TRestoreRun::Cancelled;
+        return run;
+    }
+    if (!run.Error && finished && !cancelled) {
         if (workFile && !platform::ReplaceFileByRename(writeTo, target)) {
             ShowError("복원은 끝났지만 " + writeTo + " 파일의 이름을 " + target +
                           "(으)로 바꾸지 못했습니다 (" + platform::ErrorText(errno) +
@@ -460,13 +610,15 @@ TmainForm::TRestoreRun TmainForm::RunRestore(bool AsServer) {
             run.Note = NotRemovedText(writeTo, reason);
         }
     }
-    if (!AsServer && !workFile && run.Error && !created && run.Note.empty()) {
+    if (!AsServer && !workFile && run.Error && !cancelled && !created && run.Note.empty()) {
         run.Note = "이 프로그램은 " + platform::FolderOf(target) +
                    " 폴더에서 파일 이름을 바꿀 수 없어 " + target +
                    " 에 바로 복원하려 했습니다. 그 이름의 파일이 이미 있으면 DB서버는 그 파일을 "
                    "덮어쓰지 않습니다.";
     }
-    run.End = run.Error ? TRestoreRun::Failed : TRestoreRun::Incomplete;
+    run.End = cancelled   ? TRestoreRun::Cancelled
+              : run.Error ? TRestoreRun::Failed
+                          : TRestoreRun::Incomplete;
     return run;
 }
 
@@ -484,6 +636,17 @@ bool TmainForm::RestoreDB(bool AsServer) {
         ShowError(run.Note.empty() ? std::string(IncompleteRestoreText)
                                    : IncompleteRestoreText + std::string("\n") + run.Note,
                   ErrorCaption);
+        return false;
+    case TRestoreRun::Cancelled:
+        if (!CloseRequested()) {
+            if (run.Note.empty()) {
+                ShowInformation(RestoreCancelledText + std::string(WorkRemovedText),
+                                RestoreCancelledCaption);
+            } else {
+                ShowError(RestoreCancelledText + std::string("\n") + run.Note,
+                          RestoreCancelledCaption);
+            }
+        }
         return false;
     case TRestoreRun::Failed:
         break;
@@ -655,6 +818,39 @@ void TmainForm::MakeServer() {
         return;
     }
 
+    // The database goes back first; then one message says it all: what
+    // happened (`text`), where the database is, and that the programs stay
+    // stopped.
+    const auto putBackAndTell = [&](std::string text, const char* caption, bool asError) {
+        text += "\n\n";
+        if (movedAside) {
+            if (platform::RenameFile(aside, database)) {
+                text += "이전 DB파일을 원래 자리(" + database + ")에 되돌려 놓았습니다.";
+            } else {
+                asError = true;
+                text += "이전 DB파일을 원래 자리로 되돌려 놓지 못했습니다 (" +
+                        platform::ErrorText(errno) + "). 이전 DB파일은 " + aside +
+                        " 에 있습니다. 그 파일을 " + database + " (으)로 옮겨 주세요.";
+            }
+        } else {
+            text += "DB파일은 처음부터 없었으므로 되돌릴 것이 없습니다.";
+        }
+        text += "\n";
+        text += StillStoppedText;
+        if (asError) {
+            ShowError(text, caption);
+        } else if (!CloseRequested()) {
+            ShowInformation(text, caption);
+        }
+    };
+
+    // The last moment to stop before the server is asked to restore.
+    Events().ProcessMessages();
+    if (StopWanted(StopMakeServerText)) {
+        putBackAndTell(ChangeCancelledText, ChangeCancelledCaption, false);
+        return;
+    }
+
     const TRestoreRun run = RunRestore(true);
     if (run.End == TRestoreRun::Stopped) {
         // Stopped at one of its own messages, before the server was asked.
@@ -665,28 +861,21 @@ void TmainForm::MakeServer() {
         }
         return;
     }
+    if (run.End == TRestoreRun::Cancelled) {
+        std::string text = ChangeCancelledText;
+        if (!run.Note.empty()) {
+            text += "\n" + run.Note;
+        }
+        putBackAndTell(text, ChangeCancelledCaption, !run.Note.empty());
+        return;
+    }
     if (run.End != TRestoreRun::Complete) {
-        // The database goes back first; then one message says it all.
         std::string text = run.End == TRestoreRun::Failed ? ErrorDisplayText(ErrorTextOf(run.Error))
                                                           : std::string(IncompleteRestoreText);
         if (!run.Note.empty()) {
             text += "\n" + run.Note;
         }
-        text += "\n\n";
-        if (movedAside) {
-            if (platform::RenameFile(aside, database)) {
-                text += "이전 DB파일을 원래 자리(" + database + ")에 되돌려 놓았습니다.";
-            } else {
-                text += "이전 DB파일을 원래 자리로 되돌려 놓지 못했습니다 (" +
-                        platform::ErrorText(errno) + "). 이전 DB파일은 " + aside +
-                        " 에 있습니다. 그 파일을 " + database + " (으)로 옮겨 주세요.";
-            }
-        } else {
-            text += "DB파일은 처음부터 없었으므로 되돌릴 것이 없습니다.";
-        }
-        text += "\n";
-        text += StillStoppedText;
-        ShowError(text, ChangeFailedCaption);
+        putBackAndTell(text, ChangeFailedCaption, true);
         return;
     }
 

@@ -4,12 +4,14 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -114,11 +116,48 @@ QWidget* ParentWidget(app::IWidget* parent) {
 
 // --- the window ----------------------------------------------------------------
 
+// The top-level window: the user's close and Esc go to the window's logic,
+// which may keep the window open (a command runs).
+class TMainWindow : public QWidget {
+public:
+    using QWidget::QWidget;
+
+    std::function<bool()> OnCloseQuery;
+    std::function<void()> OnEscape;
+
+    // Esc pressed somewhere in the window while its input is blocked.
+    void Escape() {
+        if (OnEscape) {
+            OnEscape();
+        }
+    }
+    // Closes without asking: the logic decided.
+    void CloseFromProgram() {
+        FFromProgram = true;
+        close();
+        FFromProgram = false;
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        if (!FFromProgram && OnCloseQuery && !OnCloseQuery()) {
+            event->ignore();
+            return;
+        }
+        event->accept();
+    }
+
+private:
+    bool FFromProgram = false;
+};
+
 class TQtForm : public TQtAdapter<app::IFormView, QWidget> {
 public:
-    TQtForm(std::unique_ptr<QWidget> window, const app::TControlDef& def)
+    TQtForm(std::unique_ptr<TMainWindow> window, const app::TControlDef& def)
         : TQtAdapter(window.get(), Hidden(def)), FOwned(std::move(window)) {
-        QWidget* w = FOwned.get();
+        TMainWindow* w = FOwned.get();
+        w->OnCloseQuery = [this] { return QueryClose(); };
+        w->OnEscape = [this] { PressEscape(); };
         w->setWindowTitle(Q(def.Caption));
         // Bounds.Left/Top place the window's frame on the screen; the size is
         // the client area, fixed.
@@ -132,7 +171,7 @@ public:
         FOwned.reset();
     }
     std::string Caption() const override { return S(FOwned->windowTitle()); }
-    void Close() override { FOwned->close(); }
+    void Close() override { FOwned->CloseFromProgram(); }
     void SetTabOrder(const std::vector<app::IWidget*>& order) override {
         QWidget* previous = nullptr;
         for (app::IWidget* item : order) {
@@ -152,7 +191,7 @@ private:
         def.Visible = false; // shown by TmainForm::Show
         return def;
     }
-    std::unique_ptr<QWidget> FOwned;
+    std::unique_ptr<TMainWindow> FOwned;
 };
 
 // --- group box, label -----------------------------------------------------------------
@@ -418,18 +457,28 @@ protected:
         if (FWidget == nullptr) {
             return;
         }
-        QTextCursor cursor(W()->document());
-        cursor.movePosition(QTextCursor::End);
-        cursor.beginEditBlock();
+        if (lines.empty()) {
+            return;
+        }
+        // One insertion for the whole batch, a line break before each line
+        // (the first line of an empty box goes into its one empty block):
+        // the document makes a block of each line in one go.
+        std::string text;
+        size_t size = 0;
         for (const std::string& line : lines) {
-            // The first line of an empty box goes into its one empty block.
+            size += line.size() + 1;
+        }
+        text.reserve(size);
+        for (const std::string& line : lines) {
             if (FHasLines || !W()->document()->isEmpty()) {
-                cursor.insertBlock();
+                text += '\n';
             }
-            cursor.insertText(Q(line));
+            text += line;
             FHasLines = true;
         }
-        cursor.endEditBlock();
+        QTextCursor cursor(W()->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(Q(text));
         W()->setTextCursor(cursor);
         W()->ensureCursorVisible();
     }
@@ -584,8 +633,8 @@ private:
 
 // The top-level window: button-face background, fixed border with system
 // menu and minimise box.
-std::unique_ptr<QWidget> MakeWindow(const app::TControlDef& def) {
-    auto window = std::make_unique<QWidget>(
+std::unique_ptr<TMainWindow> MakeWindow(const app::TControlDef& def) {
+    auto window = std::make_unique<TMainWindow>(
         nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                      Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                      Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -657,7 +706,7 @@ QWidget* TQtHost::QtWidget(app::IWidget* widget) {
 }
 
 std::unique_ptr<app::IFormView> TQtHost::CreateForm(const app::TControlDef& def) {
-    std::unique_ptr<QWidget> window = MakeWindow(def);
+    std::unique_ptr<TMainWindow> window = MakeWindow(def);
     FWindow = window.get();
     return std::make_unique<TQtForm>(std::move(window), def);
 }
@@ -834,25 +883,29 @@ bool IsUserInput(QEvent::Type type) {
 } // namespace
 
 // Drops the user's input to one window; other windows (message boxes,
-// dialogs) keep theirs.
+// dialogs) keep theirs. Esc goes to the window's logic instead (a request
+// to stop), never to a control; the close box is no input and passes.
 class TInputBlocker : public QObject {
 public:
     explicit TInputBlocker(QWidget* window) : FWindow(window) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (!IsUserInput(event->type())) {
+        if (!IsUserInput(event->type()) || FWindow == nullptr) {
             return false;
-        }
-        if (FWindow == nullptr) {
-            return false;
-        }
-        if (watched == FWindow.data() ||
-            watched == static_cast<QObject*>(FWindow->windowHandle())) {
-            return true;
         }
         auto* widget = qobject_cast<QWidget*>(watched);
-        return widget != nullptr && widget->window() == FWindow.data();
+        const bool ours = watched == FWindow.data() ||
+                          watched == static_cast<QObject*>(FWindow->windowHandle()) ||
+                          (widget != nullptr && widget->window() == FWindow.data());
+        if (ours && event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            auto* window = dynamic_cast<TMainWindow*>(FWindow.data());
+            if (key->key() == Qt::Key_Escape && !key->isAutoRepeat() && window != nullptr) {
+                window->Escape();
+            }
+        }
+        return ours;
     }
 
 private:

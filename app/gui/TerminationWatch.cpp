@@ -1,7 +1,9 @@
 #include "gui/TerminationWatch.h"
 
+#include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QWidget>
 
 #include "app/MainForm.h"
 #include "platform/Signals.h"
@@ -34,7 +36,15 @@ void TTerminationWatch::Requested() {
 void TTerminationWatch::AskToClose() {
     if (FForm.RequestClose()) {
         FRetry->stop();
-    } else if (!FRetry->isActive()) {
+        return;
+    }
+    // A box or dialog waiting for the user is answered as its close box
+    // would answer it (No, Cancel, OK), so that the handler under it can
+    // end: the running command then sees the request and stops.
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->close();
+    }
+    if (!FRetry->isActive()) {
         FRetry->start();
     }
 }

@@ -643,6 +643,14 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             return TRUE;
         }
         break;
+    case WM_SYSCOMMAND:
+        // The close box, Alt+F4 and the system menu's Close: the user's own
+        // close, which the window's logic may turn into a question.
+        if ((wParam & 0xFFF0) == SC_CLOSE && gHost != nullptr) {
+            gHost->UserClose();
+            return 0;
+        }
+        break;
     case WM_CLOSE:
         if (gHost != nullptr) {
             gHost->CloseRequested();
@@ -658,7 +666,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         }
         break;
     case WM_QUERYENDSESSION:
-        return gHost == nullptr || gHost->SessionMayEnd() ? TRUE : FALSE;
+        return gHost == nullptr || gHost->QueryEndSession() ? TRUE : FALSE;
     case WM_ENDSESSION:
         // The session ends once this returns; the window closes unless a
         // command holds it (which the query has said).
@@ -690,6 +698,29 @@ void RegisterWindowClass() {
         return RegisterClassExW(&windowClass) != 0;
     }();
     (void)registered;
+}
+
+// A message box or dialog of this thread that waits for the user (there is
+// at most one: they are modal) is answered as its close box would answer
+// it: Cancel where it has one, else No, else OK.
+BOOL CALLBACK AnswerBox(HWND box, LPARAM /*data*/) {
+    wchar_t className[16] = {};
+    GetClassNameW(box, className, 16);
+    if (lstrcmpW(className, L"#32770") != 0 || !IsWindowVisible(box) || !IsWindowEnabled(box)) {
+        return TRUE;
+    }
+    for (const int answer : {IDCANCEL, IDNO, IDOK}) {
+        if (const HWND button = GetDlgItem(box, answer)) {
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(button));
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+void AnswerOpenBox() {
+    EnumThreadWindows(GetCurrentThreadId(), AnswerBox, 0);
 }
 
 // Handles one message the way the window's loop does (Tab and the arrow
@@ -888,6 +919,20 @@ bool TWin32Host::IsInputForWindow(const MSG& message) const {
            (message.hwnd == FWindow || IsChild(FWindow, message.hwnd));
 }
 
+app::IFormView* TWin32Host::Form() const {
+    return dynamic_cast<app::IFormView*>(ControlOf(FWindow));
+}
+
+void TWin32Host::StopKey(const MSG& message) {
+    // Bit 30 of a key message: the key was down before (a repeat).
+    const bool repeat = (message.lParam & (LPARAM{1} << 30)) != 0;
+    if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE && !repeat) {
+        EscapePressed();
+    } else if (message.message == WM_SYSKEYDOWN && message.wParam == VK_F4 && !repeat) {
+        UserClose();
+    }
+}
+
 bool TWin32Host::PumpOne(bool dropInput) {
     MSG message;
     if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -900,6 +945,8 @@ bool TWin32Host::PumpOne(bool dropInput) {
     }
     if (!(dropInput && IsInputForWindow(message))) {
         Dispatch(FWindow, message);
+    } else {
+        StopKey(message);
     }
     return true;
 }
@@ -925,12 +972,31 @@ void TWin32Host::CloseRequested() {
     if (OnCloseRequest()) {
         KillTimer(FWindow, CloseRetryTimer);
     } else {
+        AnswerOpenBox();
         SetTimer(FWindow, CloseRetryTimer, CloseRetryMilliseconds, nullptr);
     }
 }
 
-bool TWin32Host::SessionMayEnd() {
-    return !FInputBlocked;
+void TWin32Host::UserClose() {
+    app::IFormView* form = Form();
+    if (form != nullptr && !form->QueryClose()) {
+        return;
+    }
+    CloseRequested();
+}
+
+void TWin32Host::EscapePressed() {
+    if (app::IFormView* form = Form()) {
+        form->PressEscape();
+    }
+}
+
+bool TWin32Host::QueryEndSession() {
+    if (!FInputBlocked) {
+        return true;
+    }
+    CloseRequested();
+    return false;
 }
 
 void TWin32Host::Sleep(int milliseconds) {
@@ -944,6 +1010,8 @@ int TWin32Host::Run() {
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (!(FInputBlocked && IsInputForWindow(message))) {
             Dispatch(FWindow, message);
+        } else {
+            StopKey(message);
         }
     }
     return static_cast<int>(message.wParam);

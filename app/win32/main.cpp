@@ -12,9 +12,10 @@ int main() {
         // component belongs to the window.
         rtl::TComponent owner(nullptr);
         auto* mainForm = new app::TmainForm(&owner, host.Host());
-        // Close requests (the close button, another program's WM_CLOSE, the
-        // end of the session) go through the window's logic, which lets a
-        // running command end first.
+        // Requests to end the program (another program's WM_CLOSE, the end
+        // of the session) go through the window's logic, which stops a
+        // running command first; the user's own close and Esc reach it
+        // through the form's close query and Esc handling.
         host.OnCloseRequest = [mainForm] { return mainForm->RequestClose(); };
         mainForm->Show();
         result = host.Run();

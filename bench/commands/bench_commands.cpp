@@ -1,9 +1,11 @@
 // Times the window's backup and restore commands, clicked on the real Qt
 // window, against gbak and fbsvcmgr doing the same through the server's
-// service manager with the same options. Runs alternate in one process run;
-// prints medians, what the window's repaints cost per output line (the same
-// command once with real repaints and once with repaints that do nothing),
-// the window's peak memory during a backup against its idle memory, and
+// service manager with the same options. Runs alternate in one process run,
+// each starting with the next contender; prints medians, what the window's
+// repaints cost per output line (the same command once with real repaints
+// and once with repaints that do nothing), how long each backup's
+// transaction stayed open on the server (its trace), the window's processor
+// time and its peak memory during a backup against its idle memory, and
 // last the ratios of the window to the fastest peer of the same run.
 //
 //   bench_commands [--rows N] [--tables N] [--runs N] [--dir FOLDER] [--keep]
@@ -260,9 +262,13 @@ int main(int argc, char** argv) {
         ini << "[SYSTEM]\nDBSvrIP=" << kHost << "\nDBPathDB=" << db
             << "\n[SYSSETUP]\nDBBackPOS=" << backupFolder << "/\n";
     }
+    // Error boxes, which end a run; the restore's box saying it is done is
+    // not one.
     std::vector<std::string> boxes;
-    app::SetMessageBoxPresenter([&](const std::string& text, const std::string&, int) {
-        boxes.push_back(text);
+    app::SetMessageBoxPresenter([&](const std::string& text, const std::string&, int flags) {
+        if (flags != app::MB_OK_INFORMATION) {
+            boxes.push_back(text);
+        }
         return 1;
     });
 
@@ -289,6 +295,9 @@ int main(int argc, char** argv) {
     }
 
     std::map<std::string, std::vector<double>> inRepaint;
+    // The processor time the window's process spent on each command (its
+    // window and its reader).
+    std::map<std::string, std::vector<double>> processor;
     // Clicks one of the window's commands and times it; checks that it ended
     // with `doneLine` in its output and no message box. Returns the seconds
     // and the number of output lines.
@@ -297,9 +306,11 @@ int main(int argc, char** argv) {
         repaints.Real = realRepaints;
         repaints.Count = 0;
         repaints.Seconds = 0;
+        const double cpu = bench::ProcessorSeconds();
         const double s = bench::Seconds([&] { button.Click(); });
         if (realRepaints) {
             inRepaint[name].push_back(repaints.Seconds);
+            processor[name].push_back(bench::ProcessorSeconds() - cpu);
         }
         const auto lines = memo.Lines();
         Check(boxes.empty() && Contains(lines, doneLine), std::string("the window's ") + name);
@@ -358,46 +369,105 @@ int main(int argc, char** argv) {
     restore(true);
     inRepaint.clear();
 
+    // The server's record of the backups' transactions: how long each one
+    // held its transaction open on the database.
+    bench::TTransactionTrace trace(kServer, db, dir);
+    // When each backup ran, by who, in seconds of the system clock.
+    std::vector<std::pair<std::string, bench::TTransactionTrace::TSpan>> backupRuns;
+    const auto traced = [&](const std::string& who, const std::function<void()>& work) {
+        const double start = bench::Now();
+        work();
+        backupRuns.push_back({who, {start, bench::Now()}});
+    };
+
     std::map<std::string, std::vector<double>> times;
     double backupLines = 0;
     double restoreLines = 0;
+    // The contenders of each work, run one after the other; each run starts
+    // with the next one, so that none always follows the same work (the
+    // server still writing out the previous one's files, say).
+    using TSteps = std::vector<std::function<void()>>;
+    const TSteps backups = {
+        [&] {
+            traced("window", [&] {
+                auto [b, bl] = backup(true);
+                times["backup window"].push_back(b);
+                backupLines = bl;
+            });
+        },
+        [&] {
+            traced("gbak -se", [&] {
+                times["backup gbak"].push_back(bench::Seconds([&] {
+                    Check(Run(bench::GbakBackupArgs(kServer, db, backupFolder + "/gbak.fbk",
+                                                    true)) == 0,
+                          "gbak backup");
+                }));
+            });
+            RemoveBackups(backupFolder, source);
+        },
+        [&] {
+            traced("fbsvcmgr", [&] {
+                times["backup fbsvcmgr"].push_back(bench::Seconds([&] {
+                    Check(Run(bench::FbsvcmgrBackupArgs(kServer, db,
+                                                        backupFolder + "/fbsvcmgr.fbk")) == 0,
+                          "fbsvcmgr backup");
+                }));
+            });
+            RemoveBackups(backupFolder, source);
+        },
+        [&] { times["backup window, no repaints"].push_back(backup(false).first); },
+    };
+    const TSteps restores = {
+        [&] {
+            auto [r, rl] = restore(true);
+            times["restore window"].push_back(r);
+            restoreLines = rl;
+        },
+        [&] {
+            fs::remove(gbakTarget);
+            times["restore gbak"].push_back(bench::Seconds([&] {
+                Check(Run(bench::GbakRestoreArgs(kServer, backupFolder + "/" + source, gbakTarget,
+                                                 true)) == 0,
+                      "gbak restore");
+            }));
+        },
+        [&] {
+            fs::remove(fbsvcmgrTarget);
+            times["restore fbsvcmgr"].push_back(bench::Seconds([&] {
+                Check(Run(bench::FbsvcmgrRestoreArgs(kServer, backupFolder + "/" + source,
+                                                     fbsvcmgrTarget)) == 0,
+                      "fbsvcmgr restore");
+            }));
+        },
+        [&] { times["restore window, no repaints"].push_back(restore(false).first); },
+    };
     for (int run = 1; run <= runs; ++run) {
         std::printf("run %d of %d\n", run, runs);
         std::fflush(stdout);
-        auto [b, bl] = backup(true);
-        times["backup window"].push_back(b);
-        backupLines = bl;
-        times["backup gbak"].push_back(bench::Seconds([&] {
-            Check(Run(bench::GbakBackupArgs(kServer, db, backupFolder + "/gbak.fbk", true)) == 0,
-                  "gbak backup");
-        }));
-        times["backup fbsvcmgr"].push_back(bench::Seconds([&] {
-            Check(Run(bench::FbsvcmgrBackupArgs(kServer, db, backupFolder + "/fbsvcmgr.fbk")) == 0,
-                  "fbsvcmgr backup");
-        }));
-        RemoveBackups(backupFolder, source);
-        times["backup window, no repaints"].push_back(backup(false).first);
-
-        auto [r, rl] = restore(true);
-        times["restore window"].push_back(r);
-        restoreLines = rl;
-        fs::remove(gbakTarget);
-        times["restore gbak"].push_back(bench::Seconds([&] {
-            Check(Run(bench::GbakRestoreArgs(kServer, backupFolder + "/" + source, gbakTarget,
-                                             true)) == 0,
-                  "gbak restore");
-        }));
-        fs::remove(fbsvcmgrTarget);
-        times["restore fbsvcmgr"].push_back(bench::Seconds([&] {
-            Check(Run(bench::FbsvcmgrRestoreArgs(kServer, backupFolder + "/" + source,
-                                                 fbsvcmgrTarget)) == 0,
-                  "fbsvcmgr restore");
-        }));
-        times["restore window, no repaints"].push_back(restore(false).first);
+        for (const TSteps* steps : {&backups, &restores}) {
+            for (size_t i = 0; i < steps->size(); ++i) {
+                (*steps)[(i + static_cast<size_t>(run - 1)) % steps->size()]();
+            }
+        }
         for (const auto& [name, list] : times) {
             std::printf("  %-28s %8.3f s\n", name.c_str(), list.back());
         }
         std::fflush(stdout);
+    }
+
+    // Each backup's transaction: the longest one that began while it ran.
+    std::map<std::string, std::vector<double>> held;
+    const std::vector<bench::TTransactionTrace::TSpan> spans = trace.Stop();
+    for (const auto& [who, run] : backupRuns) {
+        double longest = 0;
+        for (const auto& span : spans) {
+            if (span.Start >= run.Start && span.Start <= run.End) {
+                longest = std::max(longest, span.End - span.Start);
+            }
+        }
+        if (longest > 0) {
+            held[who].push_back(longest);
+        }
     }
 
     const auto median = [&](const char* name) { return bench::Median(times[name]); };
@@ -419,6 +489,24 @@ int main(int argc, char** argv) {
                 (bw - bn) / backupLines * 1e6, (rw - rn) / restoreLines * 1e6,
                 bench::Median(inRepaint["backup"]) / backupLines * 1e6,
                 bench::Median(inRepaint["restore"]) / restoreLines * 1e6);
+    if (held["window"].empty() || held["fbsvcmgr"].empty()) {
+        std::printf("backup transaction on the server: not traced\n");
+    } else {
+        std::printf("backup transaction on the server (median): window %.3f s, gbak -se %.3f s, "
+                    "fbsvcmgr %.3f s; window/fbsvcmgr %.3f\n",
+                    bench::Median(held["window"]), bench::Median(held["gbak -se"]),
+                    bench::Median(held["fbsvcmgr"]),
+                    bench::Median(held["window"]) / bench::Median(held["fbsvcmgr"]));
+        for (const char* who : {"window", "fbsvcmgr"}) {
+            std::printf("  %s, each run:", who);
+            for (const double seconds : held[who]) {
+                std::printf(" %.3f", seconds);
+            }
+            std::printf("\n");
+        }
+    }
+    std::printf("window's processor time per command (median): backup %.3f s, restore %.3f s\n",
+                bench::Median(processor["backup"]), bench::Median(processor["restore"]));
     std::printf("window memory: idle %.1f MB, peak during its first backup of %.0f lines %.1f MB "
                 "(+%.1f MB)\n",
                 idleKiB / 1024.0, backupLines, backupPeakKiB / 1024.0,

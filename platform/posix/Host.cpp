@@ -2,12 +2,16 @@
 #include "platform/Host.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -69,6 +73,45 @@ bool NamesThisComputer(const std::string& host) {
         found = SameAddress(entry->ifa_addr, isV4 ? &v4 : nullptr, isV6 ? &v6 : nullptr);
     ::freeifaddrs(list);
     return found;
+}
+
+std::vector<std::uint16_t> OwnTcpConnectionPorts() {
+    std::vector<std::uint16_t> ports;
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (fds == nullptr) {
+        return ports;
+    }
+    const int listing = ::dirfd(fds);
+    while (const dirent* entry = ::readdir(fds)) {
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        struct stat st {};
+        if (end == entry->d_name || *end != '\0' || fd == listing ||
+            ::fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) {
+            continue;
+        }
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        sockaddr_storage local{};
+        sockaddr_storage peer{};
+        socklen_t localLength = sizeof local;
+        socklen_t peerLength = sizeof peer;
+        if (::getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 ||
+            type != SOCK_STREAM ||
+            ::getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local),
+                          &localLength) != 0 ||
+            ::getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peerLength) !=
+                0) {
+            continue; // not a connected stream socket
+        }
+        if (local.ss_family == AF_INET) {
+            ports.push_back(ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port));
+        } else if (local.ss_family == AF_INET6) {
+            ports.push_back(ntohs(reinterpret_cast<const sockaddr_in6*>(&local)->sin6_port));
+        }
+    }
+    ::closedir(fds);
+    return ports;
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 // Whether a server address names this computer, on Windows: the loopback
 // names and addresses, the computer's own names (its host name, its full
 // DNS name, its NetBIOS name) and the addresses of its network adapters.
+// This process's connections from the system's table of TCP connections.
 #include "platform/Host.h"
 
 #include <winsock2.h>
@@ -10,6 +11,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -98,7 +100,51 @@ bool IsAdapterAddress(const IN_ADDR* v4, const IN6_ADDR* v6) {
     return false;
 }
 
+// The system's table of TCP connections of the address family `family`
+// with their owning processes; empty when the system does not give it.
+std::vector<unsigned char> ConnectionTable(ULONG family) {
+    std::vector<unsigned char> buffer;
+    DWORD size = 0;
+    DWORD result = ERROR_INSUFFICIENT_BUFFER;
+    // The table may grow between the two calls.
+    for (int attempt = 0; attempt < 3 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+        buffer.resize(size);
+        result = GetExtendedTcpTable(buffer.empty() ? nullptr : buffer.data(), &size, FALSE, family,
+                                     TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+    }
+    if (result != NO_ERROR) {
+        buffer.clear();
+    }
+    return buffer;
+}
+
+// The local ports of the rows of the table in `buffer` (a
+// MIB_TCPTABLE_OWNER_PID or MIB_TCP6TABLE_OWNER_PID) that belong to the
+// process `pid`.
+template <typename Table>
+void AddOwnPorts(const std::vector<unsigned char>& buffer, DWORD pid,
+                 std::vector<std::uint16_t>& ports) {
+    if (buffer.size() < offsetof(Table, table)) {
+        return;
+    }
+    const auto* table = reinterpret_cast<const Table*>(buffer.data());
+    const size_t rows = (buffer.size() - offsetof(Table, table)) / sizeof table->table[0];
+    for (size_t i = 0; i < std::min<size_t>(table->dwNumEntries, rows); ++i) {
+        if (table->table[i].dwOwningPid == pid) {
+            ports.push_back(ntohs(static_cast<u_short>(table->table[i].dwLocalPort)));
+        }
+    }
+}
+
 } // namespace
+
+std::vector<std::uint16_t> OwnTcpConnectionPorts() {
+    std::vector<std::uint16_t> ports;
+    const DWORD pid = GetCurrentProcessId();
+    AddOwnPorts<MIB_TCPTABLE_OWNER_PID>(ConnectionTable(AF_INET), pid, ports);
+    AddOwnPorts<MIB_TCP6TABLE_OWNER_PID>(ConnectionTable(AF_INET6), pid, ports);
+    return ports;
+}
 
 bool NamesThisComputer(const std::string& host) {
     const std::string name = Lower(host);

@@ -3,7 +3,7 @@
 // push buttons, the choice in the list widget.
 #pragma once
 
-#include "../app/CommandsTestUtil.h"
+#include "testsupport/CommandTest.h"
 
 #include "gui/QtViews.h"
 

@@ -4,6 +4,7 @@
 #include "app/RKSysUtils.h"
 #include "app/Settings.h"
 #include "gui/QtViews.h"
+#include "testsupport/Files.h"
 #include "testsupport/WindowTest.h"
 
 #include <QAbstractButton>
@@ -28,16 +29,12 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-void WriteFile(const fs::path& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-}
+using slvtest::WriteFile;
 
 class MainWindowTest : public slvtest::TWindowTest<gui::TQtHost> {
 protected:

@@ -174,6 +174,18 @@ TEST_F(TerminationTest, RequestClosesTheIdleWindowAndWaitsForARunningHandler) {
     EXPECT_EQ(watch->LastSignal(), SIGINT);
 }
 
+// A request that comes while a box waits for the user (the question whether
+// to stop a command, say) answers it as its close box would: No.
+TEST_F(TerminationTest, RequestAnswersAnOpenBoxAsItsCloseBoxWould) {
+    int answer = -1;
+    app::TmainForm::RunEvent([&] {
+        ASSERT_EQ(raise(SIGTERM), 0);
+        answer = gui::ShowQtMessageBox("백업을 중단할까요?", "중단확인", 36);
+    });
+    EXPECT_EQ(answer, 7);
+    EXPECT_TRUE(ProcessUntil([&] { return !WindowOpen(); }));
+}
+
 TEST_F(TerminationTest, RequestAfterTheClientLibraryAttachedLeavesItsConnectionAlone) {
     SLV_REQUIRE_SERVER();
     fib::TpFIBBackupService& service = *Form->pFIBBackupService1;

@@ -294,7 +294,6 @@ TEST_F(Win32WindowTest, WhileACommandRunsTheWindowTakesNoInputAndACloseWaitsForI
         }
         Notify(folderButton, BN_CLICKED);
         EXPECT_EQ(asked, 0);
-        EXPECT_EQ(SendMessageW(Window, WM_QUERYENDSESSION, 0, 0), FALSE);
     }
     EXPECT_FALSE(Host.InputBlocked());
     EXPECT_TRUE(IsWindowEnabled(list) && IsWindowEnabled(folderButton));
@@ -317,6 +316,61 @@ TEST_F(Win32WindowTest, WhileACommandRunsTheWindowTakesNoInputAndACloseWaitsForI
             return !IsWindowVisible(Window);
         },
         5000));
+    MSG quit{};
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+// During a command the user's close and Esc go to the logic and leave the
+// window open; the end of the session stops the command, answers the box it
+// shows, and closes the window once the command has ended.
+TEST_F(Win32WindowTest, DuringACommandTheUsersStopGoesToTheLogicAndTheSessionsEndStopsIt) {
+    app::TmainForm& f = *Form;
+    f.Show();
+    int escapes = 0;
+    int queries = 0;
+    const auto escape = f.Form().OnEscape;
+    const auto query = f.Form().OnCloseQuery;
+    f.Form().OnEscape = [&] {
+        ++escapes;
+        escape();
+    };
+    f.Form().OnCloseQuery = [&] {
+        ++queries;
+        return query();
+    };
+    Host.OnCloseRequest = [&f] { return f.RequestClose(); };
+    const HWND list = Control(f.fbBackup.get());
+    app::TmainForm::RunEvent([&] {
+        app::TmainForm::TCommandScope scope(f);
+        PostMessageW(list, WM_KEYDOWN, VK_ESCAPE, 0);
+        PostMessageW(list, WM_SYSKEYDOWN, VK_F4, LPARAM{1} << 29); // Alt+F4
+        Host.ProcessMessages();
+        SendMessageW(Window, WM_SYSCOMMAND, SC_CLOSE, 0); // the close box
+        EXPECT_EQ(escapes, 1);
+        EXPECT_EQ(queries, 2);
+        EXPECT_TRUE(IsWindowVisible(Window));
+        EXPECT_FALSE(f.CloseRequested());
+
+        EXPECT_EQ(SendMessageW(Window, WM_QUERYENDSESSION, 0, 0), FALSE);
+        EXPECT_TRUE(f.CloseRequested());
+        // The question the stopping command may show meets the next retry.
+        EXPECT_EQ(MessageBoxW(Window, L"백업을 중단할까요?", L"중단확인", MB_YESNO), IDNO);
+        EXPECT_TRUE(IsWindowVisible(Window));
+    });
+    EXPECT_TRUE(wintest::WaitUntil(
+        [&] {
+            Host.ProcessMessages();
+            return !IsWindowVisible(Window);
+        },
+        5000));
+}
+
+// Without a command the close box closes the window.
+TEST_F(Win32WindowTest, TheCloseBoxClosesAnIdleWindow) {
+    Form->Show();
+    Host.OnCloseRequest = [this] { return Form->RequestClose(); };
+    SendMessageW(Window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_FALSE(IsWindowVisible(Window));
     MSG quit{};
     EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }

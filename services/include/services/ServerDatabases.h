@@ -1,5 +1,5 @@
 // The server's databases: which of them it has in use, as its service
-// manager reports them, and dropping one through the server (whose own user
+// manager reports them, and work on one done through the server (whose own user
 // made the file, so that this program may not be able to see or delete it).
 #pragma once
 
@@ -44,5 +44,11 @@ public:
 // server's or the client library's error; an attachment whose drop the
 // server refused is let go first.
 void DropDatabase(const std::string& serverName, const std::string& path, rtl::TStringList& params);
+
+// Attaches as DropDatabase does and runs the statement `statement` in a
+// transaction of its own, committed when the statement succeeded and rolled
+// back when it failed. Raises the server's or the client library's error.
+void ExecuteStatement(const std::string& serverName, const std::string& path,
+                      rtl::TStringList& params, const std::string& statement);
 
 } // namespace fib

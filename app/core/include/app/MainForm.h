@@ -4,6 +4,7 @@
 // logic runs under the Qt views and under the headless set of the tests.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -15,6 +16,9 @@
 #include "services/IB_Services.h"
 
 namespace app {
+
+class TOutputPane;
+class TOutputReader;
 
 // The application's title: the caption of the standard error display.
 inline constexpr const char* ApplicationTitle = "Solvane Database Maintenance";
@@ -99,6 +103,14 @@ public:
     bool RequestClose();
     bool CloseRequested() const noexcept { return FCloseRequested; }
 
+    // The user closes the window or presses Esc. With nothing running the
+    // window may close (true; Esc does nothing). During a command the window
+    // stays (false) and the command is asked to stop: it asks the user
+    // whether to stop where stopping is safe, and stops without asking when
+    // the program is to end (RequestClose).
+    bool CloseQuery();
+    void EscapePressed();
+
     // One command at a time. While a command runs (Busy), every button, both
     // choosers and the file list are disabled and the user's input to the
     // window is dropped as it arrives; when it ends, input that waited is
@@ -161,6 +173,27 @@ private:
     // Runs the handler of a user's event, unless a command is running.
     void RunUserEvent(const std::function<void()>& handler);
     void SetControlsEnabled(bool enabled);
+    // Between two steps of a command, after the window handled its events:
+    // true when the command is to stop now. A request to end the program
+    // stops it at once; the user's Esc or close asks `question` first
+    // (Yes/No).
+    bool StopWanted(const std::string& question);
+
+    // Follows a started action's output as the reader brings it, the window
+    // handling its events between batches (every few hundredths of a
+    // second): shown in `pane` (when given), every line seen by `seen`
+    // (when given). With a `question`, the user may stop it (StopWanted;
+    // the reading paused while the user is asked). True once the output
+    // has ended; false when the command is to stop, the rest not followed.
+    using TLinesSeen = std::function<void(const std::vector<std::string>&)>;
+    bool FollowOutput(TOutputReader& reader, TOutputPane* pane, const char* question,
+                      const TLinesSeen& seen);
+    // Stops the server's backup of the running command, ends the reading
+    // and closes the connection; `servicePorts`: the connection's ports.
+    void EndBackupOnServer(fib::TpFIBBackupService& service, TOutputReader& reader,
+                           const std::vector<std::uint16_t>& servicePorts);
+    // The user or a request to end the program asked to stop.
+    bool StopRequested() const noexcept;
 
     // The restore routine's work; see MainFormCommands.cpp.
     struct TRestoreRun;
@@ -172,6 +205,8 @@ private:
     std::string FDBSvrIP;
     std::string FBackupPath;
     bool FCloseRequested = false;
+    // The user asked to stop the running command (Esc, or a close).
+    bool FStopAsked = false;
 };
 
 } // namespace app

@@ -1,17 +1,65 @@
-// A command's output shown as it streams in: the lines go into a memo in
-// batches, a progress bar steps once per line, and the two are repainted at
-// a bounded rate however fast the lines come, plus once at the end. Free of
+// A command's output as it streams in: read from the server on a thread of
+// its own, so that the server never waits for the window; shown in a memo
+// in batches, a progress bar stepping once per line, the two repainted at a
+// bounded rate however fast the lines come, plus once at the end. Free of
 // any widget toolkit: it talks to the widget interfaces only.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <exception>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Widgets.h"
+#include "services/IB_Services.h"
 
 namespace app {
+
+// Reads a started action's output in bulk on a thread of its own until the
+// output ends or the reading fails. The server holds only about a kilobyte
+// of output: an action whose output is not read waits, its transaction open,
+// so the reading must never wait for the window. While the reader runs, the
+// service is the reader's: nobody else calls it until Stop (or the end).
+class TOutputReader {
+public:
+    // Starts reading; the action must have been started.
+    explicit TOutputReader(fib::TpFIBControlAndQueryService& service);
+    // Stops the reading (see Stop).
+    ~TOutputReader();
+    TOutputReader(const TOutputReader&) = delete;
+    TOutputReader& operator=(const TOutputReader&) = delete;
+
+    // Waits at most `wait` for lines, then appends the lines read since the
+    // last call (in order, the end's empty line included). False once the
+    // output has ended and every line was taken. An error of the reading is
+    // raised here, once the lines read before it were taken.
+    bool Take(std::vector<std::string>& lines, std::chrono::milliseconds wait);
+
+    // While paused no new read starts (a read under way ends, within a
+    // second): the server then waits with the rest of its output.
+    void SetPaused(bool paused);
+
+    // Ends the reading after the read under way and waits for the thread;
+    // the service may then be used (or detached) again.
+    void Stop();
+
+private:
+    void Run();
+
+    fib::TpFIBControlAndQueryService& FService;
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::vector<std::string> FLines;
+    std::exception_ptr FError;
+    bool FEnded = false;
+    bool FPaused = false;
+    bool FStopping = false;
+    std::thread FThread;
+};
 
 // Lets a repaint through at most once per interval.
 class TRepaintThrottle {

@@ -230,8 +230,24 @@ public:
     // Sets the focus order of the focusable controls, first to last.
     virtual void SetTabOrder(const std::vector<IWidget*>& order) = 0;
     // Closes the window as the user's close would; once the last window is
-    // closed the front end's event loop ends.
+    // closed the front end's event loop ends. Asks nobody.
     virtual void Close() = 0;
+
+    // The user's requests to stop, which a view hands to the logic even
+    // while the window takes no other input (a command runs), and then to
+    // no control:
+    // - closing the window (its close box, Alt+F4, the system menu): the
+    //   view asks OnCloseQuery and closes only on true;
+    // - Esc pressed anywhere in the window: OnEscape.
+    std::function<bool()> OnCloseQuery;
+    std::function<void()> OnEscape;
+    // Called by the view: true when the window may close now.
+    bool QueryClose() { return !OnCloseQuery || OnCloseQuery(); }
+    void PressEscape() {
+        if (OnEscape) {
+            OnEscape();
+        }
+    }
 };
 
 // --- the screen around the widgets ----------------------------------------

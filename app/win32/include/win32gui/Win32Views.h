@@ -78,20 +78,30 @@ public:
     bool InputBlocked() const { return FInputBlocked; }
     void DiscardPendingInput() override;
 
-    // A request to close the window (its close button, Alt+F4, WM_CLOSE
-    // from another program, the end of the user's session) goes to the
-    // window's logic through this hook: true when the window closed, false
-    // when it must wait for a running command, in which case the request is
-    // made again every CloseRetryMilliseconds until it is granted. Without
-    // the hook the window closes at once.
+    // A request to end the program (WM_CLOSE from another program, the end
+    // of the user's session) goes to the window's logic through this hook:
+    // true when the window closed, false when it must wait for a running
+    // command (which stops without asking), in which case a box the command
+    // shows is answered as its close box would answer it (Cancel, No, OK)
+    // and the request is made again every CloseRetryMilliseconds until it
+    // is granted. Without the hook the window closes at once.
     std::function<bool()> OnCloseRequest;
     static constexpr UINT CloseRetryMilliseconds = 100;
-    // The window's answer to a close request (called by its window
-    // procedure).
+    // The window's answer to a request to end the program (called by its
+    // window procedure).
     void CloseRequested();
-    // Whether the window may let the user's session end now (not while a
-    // command runs, which then asks to close once it has ended).
-    bool SessionMayEnd();
+    // The user's own close (the close box, Alt+F4, the system menu): the
+    // form's close query decides first (during a command the window stays
+    // and the command is asked to stop); granted, the window closes as on
+    // CloseRequested. Also while the window takes no other input.
+    void UserClose();
+    // Esc pressed in the window while it takes no other input (a command
+    // runs): to the form's Esc handling, to no control.
+    void EscapePressed();
+    // The user's session is about to end: true when it may end now. While
+    // a command runs, false, and the command is stopped as on a request to
+    // end the program; the window closes once it has ended.
+    bool QueryEndSession();
 
     // --- IClock ---
     app::TDateTime Now() const override { return app::SystemNow(); }
@@ -106,6 +116,11 @@ private:
     // outer loop).
     bool PumpOne(bool dropInput);
     bool IsInputForWindow(const MSG& message) const;
+    // Esc and Alt+F4 among the input dropped while a command runs: handed
+    // to the form's logic.
+    void StopKey(const MSG& message);
+    // The window's form view (after CreateForm).
+    app::IFormView* Form() const;
 
     HWND FWindow = nullptr;
     app::TCursor FCursor = app::TCursor::Default;

@@ -51,6 +51,42 @@ std::vector<std::string> FbsvcmgrBackupArgs(const TServer& server, const std::st
 std::vector<std::string> FbsvcmgrRestoreArgs(const TServer& server, const std::string& file,
                                              const std::string& db);
 
+// The server's own record of when the transactions on one database began
+// and ended: a trace session (fbtracemgr) on the server, filtered to the
+// database at the path `database` (as the server names it), its log kept in
+// `folder`.
+class TTransactionTrace {
+public:
+    // One transaction, begin and end in seconds of the system clock.
+    struct TSpan {
+        double Start = 0;
+        double End = 0;
+    };
+
+    TTransactionTrace(const TServer& server, const std::string& database,
+                      const std::string& folder);
+    ~TTransactionTrace();
+    TTransactionTrace(const TTransactionTrace&) = delete;
+    TTransactionTrace& operator=(const TTransactionTrace&) = delete;
+
+    // False when the session could not be started.
+    bool Started() const { return FSession > 0; }
+    // Ends the session; the transactions that ended while it ran.
+    std::vector<TSpan> Stop();
+
+private:
+    TServer FServer;
+    std::string FLog;
+    int FSession = 0;
+    int FPid = 0;
+};
+
+// Now, in seconds of the system clock (as TTransactionTrace's spans).
+double Now();
+// The processor time this process has used so far (all its threads, user
+// and system), in seconds.
+double ProcessorSeconds();
+
 // This process's resident memory now and at its peak, in KiB (0 when
 // unknown), and starting the peak afresh from now.
 long ResidentKiB();

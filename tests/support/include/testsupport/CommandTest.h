@@ -1,7 +1,9 @@
-// Shared ground of the command tests: a window on headless widgets (or on
-// any other front end), its tool folder and settings file, the message boxes
-// answered by the test, a demo database on the real server copied fresh for
-// each test, and child processes ended by their id.
+// The ground of the command tests, on the headless window and on the Qt one:
+// a window on headless widgets (or on any other front end), its tool folder
+// and settings file, the message boxes answered by the test, a demo database
+// on the real server copied fresh for each test, child processes ended by
+// their id, and for make-server the stand-ins of the suite's programs
+// running from the tool's folder.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,11 +31,16 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/HeadlessWidgets.h"
+#include "app/Commands.h"
+#include "app/DatabaseInUse.h"
 #include "app/MainForm.h"
 #include "app/RKSysUtils.h"
 #include "app/Settings.h"
+#include "testsupport/ChildProcess.h"
 #include "testsupport/FbTestEnv.h"
+#include "testsupport/Files.h"
+#include "testsupport/HeadlessWidgets.h"
+#include "testsupport/WindowTest.h"
 
 extern char** environ;
 
@@ -41,36 +48,11 @@ namespace cmdtest {
 
 namespace fs = std::filesystem;
 
-struct TShownBox {
-    std::string Text;
-    std::string Caption;
-    int Flags = 0;
-};
+using slvtest::TShownBox;
 
-inline std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-inline void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-// Looks at `condition` every 20 ms until it holds (true) or `seconds` have
-// passed (false).
-inline bool WaitUntil(const std::function<bool()>& condition, int seconds = 15) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
+using slvtest::ReadFile;
+using slvtest::WaitFor;
+using slvtest::WriteFile;
 
 // File names in the process's locale (UTF-8), for paths in Korean.
 inline void UseUtf8Locale() {
@@ -128,13 +110,77 @@ inline const TDemo& Demo(int rows = 3000) {
     return demo;
 }
 
+// The demo database with `tables` more small tables, an index each, and
+// its verbose backup, made once per test program: each table adds about 21
+// lines to a verbose backup and to its restore, so that their output comes
+// in several batches and the server is still at work after the first.
+inline const TDemo& ManyTablesDemo(int tables = 200) {
+    static TDemo demo;
+    if (demo.Database.empty()) {
+        demo.Folder = slvtest::MakeTempDir("commands-many");
+        demo.Database = demo.Folder + "/many.fdb";
+        CopyForServer(Demo().Database, demo.Database);
+        std::string script;
+        for (int i = 0; i < tables; ++i) {
+            const std::string name = "MANY_" + std::to_string(i);
+            script += "CREATE TABLE " + name +
+                      " (ID INTEGER NOT NULL, NAME VARCHAR(40), AMOUNT NUMERIC(12,2), "
+                      "CREATED DATE);\nCREATE INDEX " +
+                      name + "_ID ON " + name + " (ID);\n";
+        }
+        std::string output;
+        if (slvtest::RunIsql(demo.Database, script + "COMMIT;\n", &output) != 0) {
+            ADD_FAILURE() << "cannot add the tables:\n" << output;
+        }
+        demo.Fingerprint = slvtest::DatabaseFingerprint(demo.Database);
+        demo.Backup = demo.Folder + "/many.fbk";
+        if (slvtest::BackupDatabase(demo.Database, demo.Backup, &output) != 0) {
+            ADD_FAILURE() << "cannot back the database up:\n" << output;
+        }
+        ::chmod(demo.Backup.c_str(), 0666);
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(ManyTablesDemo().Folder, ignored);
+        });
+    }
+    return demo;
+}
+
+// The number of attachments to a database other than the server's own and
+// the caller's: programs', and those the server makes for a backup. -1 when
+// the server could not be asked.
+inline int UserAttachments(const std::string& database) {
+    std::string output;
+    if (slvtest::RunIsql(database,
+                         "SELECT 'count=' || COUNT(*) FROM MON$ATTACHMENTS WHERE "
+                         "MON$SYSTEM_FLAG = 0 AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION;\n",
+                         &output) != 0) {
+        return -1;
+    }
+    const size_t at = output.find("count=");
+    return at == std::string::npos ? -1 : std::atoi(output.c_str() + at + 6);
+}
+
+// The names in a folder that end in ".part": work files left behind.
+inline std::vector<std::string> WorkFilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        if (entry.path().extension() == ".part") {
+            names.push_back(entry.path().filename().string());
+        }
+    }
+    return names;
+}
+
 // The marker row the live databases of the tests carry.
 inline constexpr int LiveMarker = 4711;
 
-// A copy of the demo database at `path` with a table LIVE_MARK holding one
-// marker row, so that it can be told from any restore of the demo backup.
-inline void MakeMarkedDatabase(const std::string& path) {
-    CopyForServer(Demo().Database, path);
+// A copy of the demo database (or of `from`) at `path` with a table
+// LIVE_MARK holding one marker row, so that it can be told from any restore
+// of the demo backup.
+inline void MakeMarkedDatabase(const std::string& path, const std::string& from = {}) {
+    CopyForServer(from.empty() ? Demo().Database : from, path);
     std::string output;
     ASSERT_EQ(slvtest::RunIsql(path,
                                "CREATE TABLE LIVE_MARK (N INTEGER);\nCOMMIT;\n"
@@ -156,13 +202,13 @@ public:
         FDatabase = database;
         FSettings = settingsFile;
         FHadSettings = fs::exists(settingsFile);
-        FSettingsText = ReadText(settingsFile);
+        FSettingsText = ReadFile(settingsFile);
         FFingerprint = fs::exists(database) ? slvtest::DatabaseFingerprint(database) : "";
         FBackups.clear();
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(backupFolder, ec)) {
             if (entry.path().extension() == ".fbk") {
-                FBackups[entry.path().string()] = ReadText(entry.path().string());
+                FBackups[entry.path().string()] = ReadFile(entry.path().string());
             }
         }
         FWatching = true;
@@ -185,10 +231,10 @@ public:
         }
         for (const auto& [path, bytes] : FBackups) {
             EXPECT_TRUE(fs::exists(path)) << path << " is gone";
-            EXPECT_TRUE(ReadText(path) == bytes) << path << " changed";
+            EXPECT_TRUE(ReadFile(path) == bytes) << path << " changed";
         }
         EXPECT_EQ(fs::exists(FSettings), FHadSettings);
-        EXPECT_EQ(ReadText(FSettings), FSettingsText) << "the settings changed";
+        EXPECT_EQ(ReadFile(FSettings), FSettingsText) << "the settings changed";
     }
 
     size_t BackupCount() const { return FBackups.size(); }
@@ -234,9 +280,8 @@ public:
         if (FPid <= 0 || FReaped) {
             return false;
         }
-        const std::string stat = ReadText("/proc/" + std::to_string(FPid) + "/stat");
-        const size_t close = stat.rfind(')');
-        return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+        const char state = slvtest::ProcessState(FPid);
+        return state != 0 && state != 'Z';
     }
     void End() {
         if (FPid > 0 && !FReaped) {
@@ -300,11 +345,11 @@ protected:
     }
 
     std::string Ini() const { return Tool + "Environment.ini"; }
-    std::string IniText() const { return ReadText(Ini()); }
+    std::string IniText() const { return ReadFile(Ini()); }
 
     void WriteIni(const std::string& server, const std::string& database,
                   const std::string& backupFolder) {
-        WriteText(Ini(), "[SYSTEM]\nDBSvrIP=" + server + "\nDBPathDB=" + database +
+        WriteFile(Ini(), "[SYSTEM]\nDBSvrIP=" + server + "\nDBPathDB=" + database +
                              "\n[SYSSETUP]\nDBBackPOS=" + backupFolder + "\n");
     }
 
@@ -329,8 +374,8 @@ protected:
 
     // The first `bytes` bytes of the demo backup in `folder` under `name`.
     std::string PlaceCutBackup(const std::string& folder, const std::string& name, size_t bytes) {
-        const std::string whole = ReadText(Demo().Backup);
-        WriteText(folder + "/" + name, whole.substr(0, std::min(bytes, whole.size())));
+        const std::string whole = ReadFile(Demo().Backup);
+        WriteFile(folder + "/" + name, whole.substr(0, std::min(bytes, whole.size())));
         ::chmod((folder + "/" + name).c_str(), 0666);
         return folder + "/" + name;
     }
@@ -407,6 +452,163 @@ protected:
 
 private:
     rtl::TComponent* Application = nullptr;
+};
+
+// ---- make-server: stand-ins of the suite's programs ---------------------
+
+inline constexpr const char* BackupName = "SLV_Backup_240619_2217.fbk";
+inline constexpr const char* ConfirmText = "실행 중인 솔바네를 종료합니다";
+
+inline std::string ExeOf(pid_t pid) {
+    char target[4096];
+    const ssize_t n =
+        ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, sizeof target);
+    return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
+
+// An isql-fb session attached to a database for as long as the object lives.
+class TAttachedSession {
+public:
+    explicit TAttachedSession(const std::string& database) {
+        if (::pipe(FInput) != 0) {
+            return;
+        }
+        FChild = std::make_unique<TChild>(
+            "/usr/bin/isql-fb",
+            std::vector<std::string>{"-q", "-user", slvtest::ServerUser(), "-password",
+                                     slvtest::ServerPassword(), slvtest::RemoteDatabase(database)},
+            FInput[0]);
+        ::close(FInput[0]);
+        FInput[0] = -1;
+    }
+    ~TAttachedSession() {
+        if (FInput[1] >= 0) {
+            ::close(FInput[1]);
+        }
+        FChild.reset();
+    }
+    TAttachedSession(const TAttachedSession&) = delete;
+    TAttachedSession& operator=(const TAttachedSession&) = delete;
+
+    void End() { FChild.reset(); }
+
+private:
+    int FInput[2] = {-1, -1};
+    std::unique_ptr<TChild> FChild;
+};
+
+inline bool ServerHasInUse(const std::string& path) {
+    return app::AskServerDatabaseInUse(app::LocalServer, path) == app::TServerAnswer::InUse;
+}
+
+class MakeServerTest : public CommandsTest {
+protected:
+    void SetUp() override {
+        CommandsTest::SetUp();
+        Aside = DataFolder + "/SOLVANE~.fdb";
+        StandInLog = Root + "/standins.log";
+        ::setenv("SLV_STANDIN_LOG", StandInLog.c_str(), 1);
+    }
+
+    void TearDown() override {
+        // Programs the command started are ended by their ids.
+        for (pid_t pid : StartedByCommand()) {
+            ::kill(pid, SIGKILL);
+        }
+        Suite.clear();
+        ::unsetenv("SLV_STANDIN_LOG");
+        CommandsTest::TearDown();
+    }
+
+    // The live database: the demo data with a marker row, so that it can
+    // be told from the backup's data.
+    void MakeLiveDatabase() {
+        ASSERT_NO_FATAL_FAILURE(MakeMarkedDatabase(Database));
+        LiveFingerprint = slvtest::DatabaseFingerprint(Database);
+        ASSERT_NE(LiveFingerprint, Demo().Fingerprint);
+    }
+
+    app::TmainForm& Prepare(const std::string& backupName = BackupName) {
+        WriteFile(Ini(), "[SYSTEM]\nDBSvrIP=127.0.0.1/3050\n[SYSSETUP]\nDBBackPOS=" + BackupFolder +
+                             "/\n");
+        app::TmainForm& form = CreateForm();
+        form.txtDBFN->SetText(Database);
+        form.fbBackup->Update();
+        if (!backupName.empty()) {
+            Choose(backupName);
+        }
+        return form;
+    }
+
+    static constexpr const char* SuitePrograms[] = {"Solvane.exe", "SLVServer.exe"};
+
+    // A stand-in of one of the suite's programs, copied into the tool's
+    // folder under that program's name; returns its path.
+    std::string PlaceStandIn(const std::string& name) const {
+        fs::copy_file(std::string(STANDIN_DIR) + "/" + name, Tool + name,
+                      fs::copy_options::overwrite_existing);
+        ::chmod((Tool + name).c_str(), 0755);
+        return Tool + name;
+    }
+
+    // Stand-ins of the suite's programs, copied into the tool's folder and
+    // started from there.
+    void StartSuite() {
+        for (const char* name : SuitePrograms) {
+            Suite.push_back(
+                std::make_unique<TChild>(PlaceStandIn(name), std::vector<std::string>{}));
+        }
+        ASSERT_TRUE(WaitFor([this] { return StartedFromTool().size() >= 2; }));
+        BeforeCommand = StartedFromTool().size();
+    }
+
+    // Ids of the stand-ins that wrote their start line and were started from
+    // the tool's folder.
+    std::vector<pid_t> StartedFromTool() const {
+        std::vector<pid_t> pids;
+        std::istringstream log(ReadFile(StandInLog));
+        std::string line;
+        while (std::getline(log, line)) {
+            const size_t tab = line.find('\t');
+            const size_t tab2 = line.find('\t', tab + 1);
+            const std::string exe = line.substr(tab + 1, tab2 - tab - 1);
+            if (exe == Tool + "Solvane.exe" || exe == Tool + "SLVServer.exe") {
+                pids.push_back(static_cast<pid_t>(std::stoi(line.substr(0, tab))));
+            }
+        }
+        return pids;
+    }
+
+    std::vector<pid_t> StartedByCommand() const {
+        const auto all = StartedFromTool();
+        return all.size() > BeforeCommand
+                   ? std::vector<pid_t>(all.begin() + static_cast<long>(BeforeCommand), all.end())
+                   : std::vector<pid_t>{};
+    }
+
+    bool SuiteRunning() const {
+        return Suite.size() == 2 && Suite[0]->Running() && Suite[1]->Running();
+    }
+    bool SuiteStopped() const {
+        return std::none_of(Suite.begin(), Suite.end(), [](const auto& c) { return c->Running(); });
+    }
+
+    // What must survive: taken before the command runs.
+    void WatchEverything() { Guard.Watch(Database, BackupFolder, Ini()); }
+
+    // The suite's database is still there with its own data, every backup
+    // and the settings as they were, and no program was started.
+    void ExpectDatabaseIntact() {
+        Guard.Check();
+        EXPECT_TRUE(StartedByCommand().empty()) << "no program is started";
+    }
+
+    std::string Aside;
+    std::string StandInLog;
+    std::string LiveFingerprint;
+    std::vector<std::unique_ptr<TChild>> Suite;
+    size_t BeforeCommand = 0;
+    TNothingLost Guard;
 };
 
 } // namespace cmdtest

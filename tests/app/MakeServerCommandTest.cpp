@@ -1,6 +1,6 @@
 // The make-server command against the real server, on the headless window,
 // with stand-ins of the suite's programs running from the tool's folder.
-#include "MakeServerTestUtil.h"
+#include "testsupport/CommandTest.h"
 
 namespace cmdtest {
 namespace {
@@ -22,7 +22,7 @@ TEST_F(MakeServerTest, YesStopsMovesAsideRestoresWritesSettingsAndStartsTheSuite
     ASSERT_EQ(Boxes.size(), 2u);
     ASSERT_NO_FATAL_FAILURE(ExpectSuccessBox("변경완료", Database));
     EXPECT_NE(Boxes[1].Text.find(Aside), std::string::npos) << Boxes[1].Text;
-    EXPECT_TRUE(WaitUntil([this] { return SuiteStopped(); }));
+    EXPECT_TRUE(WaitFor([this] { return SuiteStopped(); }));
 
     // The old database is aside, the backup's data at the database path.
     ASSERT_TRUE(fs::exists(Aside));
@@ -42,14 +42,15 @@ TEST_F(MakeServerTest, YesStopsMovesAsideRestoresWritesSettingsAndStartsTheSuite
     // The window keeps the address it read at start for its backups.
     EXPECT_EQ(form.DBSvrIP(), "127.0.0.1/3050");
 
-    // Two waits, each after handling pending messages.
-    EXPECT_EQ(Headless.ProcessMessagesCount, 2);
+    // Two waits, each after handling pending messages (which the restore
+    // handles too, between batches of its output).
+    EXPECT_GE(Headless.ProcessMessagesCount, 2);
     ASSERT_GE(Headless.Sleeps.size(), 2u);
     EXPECT_EQ(Headless.Sleeps[0], 1000);
     EXPECT_EQ(Headless.Sleeps[1], 1000);
 
     // Both programs run again, started from the tool's folder.
-    ASSERT_TRUE(WaitUntil([this] { return StartedByCommand().size() >= 2; }));
+    ASSERT_TRUE(WaitFor([this] { return StartedByCommand().size() >= 2; }));
     std::set<std::string> exes;
     for (pid_t pid : StartedByCommand()) {
         exes.insert(ExeOf(pid));
@@ -66,7 +67,7 @@ TEST_F(MakeServerTest, NoLeavesEverythingAsItWas) {
     app::TmainForm& form = Prepare();
     StartSuite();
     const std::string iniBefore = IniText();
-    const std::string bytesBefore = ReadText(Database);
+    const std::string bytesBefore = ReadFile(Database);
     Answers = {app::IDNO};
 
     form.btnChangeServer->Click();
@@ -74,7 +75,7 @@ TEST_F(MakeServerTest, NoLeavesEverythingAsItWas) {
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Text, ConfirmText);
     EXPECT_TRUE(SuiteRunning());
-    EXPECT_EQ(ReadText(Database), bytesBefore);
+    EXPECT_EQ(ReadFile(Database), bytesBefore);
     EXPECT_FALSE(fs::exists(Aside));
     EXPECT_EQ(IniText(), iniBefore);
     EXPECT_EQ(Headless.ProcessMessagesCount, 0);

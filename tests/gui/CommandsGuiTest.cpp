@@ -65,11 +65,7 @@ TEST_F(CommandsGuiTest, RestoreByClickAfterChoosingInTheList) {
 TEST_F(CommandsGuiTest, MakeServerByClick) {
     SLV_REQUIRE_SERVER();
     PlaceBackup(BackupFolder, "SLV_Backup_240619_2217.fbk");
-    FreshDatabase(Database);
-    std::string output;
-    ASSERT_EQ(slvtest::RunIsql(Database, "CREATE TABLE LIVE_MARK (N INTEGER);\nCOMMIT;\n", &output),
-              0)
-        << output;
+    ASSERT_NO_FATAL_FAILURE(MakeMarkedDatabase(Database));
     const std::string live = slvtest::DatabaseFingerprint(Database);
     app::TmainForm& form = Open();
     ChooseInList(form, "SLV_Backup_240619_2217.fbk");

@@ -1,6 +1,6 @@
 // The in-use check against the real server: the server's list of databases
 // in use, and an ordinary user who cannot see the server's files.
-#include "CommandsTestUtil.h"
+#include "testsupport/CommandTest.h"
 
 #include "app/Commands.h"
 #include "app/DatabaseInUse.h"
@@ -9,36 +9,6 @@
 
 namespace cmdtest {
 namespace {
-
-// isql-fb attached to a database while the object lives.
-class TSession {
-public:
-    explicit TSession(const std::string& database) {
-        if (::pipe(FInput) == 0) {
-            FChild = std::make_unique<TChild>(
-                "/usr/bin/isql-fb",
-                std::vector<std::string>{"-q", "-user", slvtest::ServerUser(), "-password",
-                                         slvtest::ServerPassword(),
-                                         slvtest::RemoteDatabase(database)},
-                FInput[0]);
-            ::close(FInput[0]);
-        }
-    }
-    ~TSession() { End(); }
-    TSession(const TSession&) = delete;
-    TSession& operator=(const TSession&) = delete;
-    void End() {
-        FChild.reset();
-        if (FInput[1] >= 0) {
-            ::close(FInput[1]);
-            FInput[1] = -1;
-        }
-    }
-
-private:
-    int FInput[2] = {-1, -1};
-    std::unique_ptr<TChild> FChild;
-};
 
 class DatabaseInUseTest : public ::testing::Test {
 protected:
@@ -61,8 +31,8 @@ TEST_F(DatabaseInUseTest, ServerReportsADatabaseWhileItHasAnAttachment) {
     CopyForServer(Demo().Database, database);
     EXPECT_EQ(Ask(database), app::TServerAnswer::NotInUse);
 
-    TSession session(database);
-    ASSERT_TRUE(WaitUntil([&] { return Ask(database) == app::TServerAnswer::InUse; }));
+    TAttachedSession session(database);
+    ASSERT_TRUE(WaitFor([&] { return Ask(database) == app::TServerAnswer::InUse; }));
     const auto answer = app::QueryServerDatabases(app::LocalServer);
     ASSERT_TRUE(answer.has_value());
     EXPECT_GE(answer->Attachments, 1);
@@ -83,7 +53,7 @@ TEST_F(DatabaseInUseTest, ServerReportsADatabaseWhileItHasAnAttachment) {
     ASSERT_EQ(::rename(moved.c_str(), database.c_str()), 0);
 
     session.End();
-    EXPECT_TRUE(WaitUntil([&] { return Ask(database) == app::TServerAnswer::NotInUse; }));
+    EXPECT_TRUE(WaitFor([&] { return Ask(database) == app::TServerAnswer::NotInUse; }));
     EXPECT_FALSE(app::DatabaseFileInUse(database));
 }
 
@@ -109,8 +79,8 @@ TEST_F(DatabaseInUseTest, OrdinaryUserLearnsItFromTheServer) {
     }
     const std::string database = Folder + "/held.fdb";
     CopyForServer(Demo().Database, database);
-    TSession session(database);
-    ASSERT_TRUE(WaitUntil([&] { return Ask(database) == app::TServerAnswer::InUse; }));
+    TAttachedSession session(database);
+    ASSERT_TRUE(WaitFor([&] { return Ask(database) == app::TServerAnswer::InUse; }));
 
     EXPECT_EQ(slvtest::RunTestAsNobody("DatabaseInUseChild.DISABLED_AsOrdinaryUser",
                                        {"SLV_INUSE_PATH=" + database}),
