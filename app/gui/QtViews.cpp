@@ -691,13 +691,7 @@ TQtHost::~TQtHost() {
 }
 
 app::TFormHost TQtHost::Host() {
-    app::TFormHost host;
-    host.Widgets = this;
-    host.Choosers = this;
-    host.Screen = this;
-    host.Events = this;
-    host.Clock = this;
-    return host;
+    return app::FormHostOf(*this);
 }
 
 QWidget* TQtHost::QtWidget(app::IWidget* widget) {

@@ -10,13 +10,7 @@ THeadlessHost::THeadlessHost() = default;
 THeadlessHost::~THeadlessHost() = default;
 
 TFormHost THeadlessHost::Host() {
-    TFormHost host;
-    host.Widgets = this;
-    host.Choosers = this;
-    host.Screen = this;
-    host.Events = this;
-    host.Clock = this;
-    return host;
+    return FormHostOf(*this);
 }
 
 template <typename T>
