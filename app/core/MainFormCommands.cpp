@@ -216,7 +216,7 @@ bool TmainForm::FollowOutput(TOutputReader& reader, TOutputPane* pane, const cha
             seen(batch);
         }
         if (pane != nullptr) {
-            pane->Add(batch);
+            pane->Add(std::move(batch));
         }
         if (ended) {
             break;

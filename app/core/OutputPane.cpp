@@ -96,29 +96,32 @@ bool TRepaintThrottle::Due() {
 TOutputPane::TOutputPane(IMemo& memo, IProgressBar& bar, TRepaintThrottle throttle)
     : FMemo(memo), FBar(bar), FThrottle(std::move(throttle)) {}
 
-bool TOutputPane::Add(const std::vector<std::string>& lines) {
-    if (!lines.empty()) {
-        FMemo.AppendBatch(lines);
-        FBar.StepBy(static_cast<int>(std::min<size_t>(lines.size(), IProgressBar::Max)));
-        FUnpainted = true;
+bool TOutputPane::Add(std::vector<std::string> lines) {
+    if (FWaiting.empty()) {
+        FWaiting = std::move(lines);
+    } else {
+        FWaiting.insert(FWaiting.end(), std::make_move_iterator(lines.begin()),
+                        std::make_move_iterator(lines.end()));
     }
-    if (!FUnpainted || !FThrottle.Due()) {
+    if (FWaiting.empty() || !FThrottle.Due()) {
         return false;
     }
-    Repaint();
+    Show();
     return true;
 }
 
 void TOutputPane::Flush() {
-    if (FUnpainted) {
-        Repaint();
+    if (!FWaiting.empty()) {
+        Show();
     }
 }
 
-void TOutputPane::Repaint() {
+void TOutputPane::Show() {
+    FMemo.AppendBatch(FWaiting);
+    FBar.StepBy(static_cast<int>(std::min<size_t>(FWaiting.size(), IProgressBar::Max)));
+    FWaiting.clear();
     FMemo.Repaint();
     FBar.Repaint();
-    FUnpainted = false;
 }
 
 } // namespace app

@@ -535,10 +535,18 @@ TEST(WidgetInterfaces, OutputPaneRepaintsAtMostOncePerIntervalAndAtTheEnd) {
     auto now = std::chrono::steady_clock::time_point{};
     app::TOutputPane pane(memo, bar, app::TRepaintThrottle(25ms, [&now] { return now; }));
     // One second of output: a batch of 60 lines every 2 ms, and pauses
-    // (empty batches) that repaint only what waits to be painted.
+    // (empty batches) that repaint only what waits to be painted. Lines
+    // reach the memo only with a repaint.
     int repaints = 0;
+    size_t shown = 0;
     for (int i = 0; i < 500; ++i) {
-        repaints += pane.Add(std::vector<std::string>(60, "line ")) ? 1 : 0;
+        if (pane.Add(std::vector<std::string>(60, "line "))) {
+            ++repaints;
+            shown = 60u * static_cast<size_t>(i + 1);
+        }
+        if (i % 50 == 0) {
+            EXPECT_EQ(memo.Lines().size(), shown) << i;
+        }
         now += 2ms;
     }
     EXPECT_LE(repaints, 40);

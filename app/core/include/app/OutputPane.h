@@ -1,8 +1,8 @@
 // A command's output as it streams in: read from the server on a thread of
-// its own, so that the server never waits for the window; shown in a memo
-// in batches, a progress bar stepping once per line, the two repainted at a
-// bounded rate however fast the lines come, plus once at the end. Free of
-// any widget toolkit: it talks to the widget interfaces only.
+// its own, so that the server never waits for the window; added to a memo
+// in batches and painted with a progress bar that steps once per line, the
+// two at a bounded rate however fast the lines come, plus once at the end.
+// Free of any widget toolkit: it talks to the widget interfaces only.
 #pragma once
 
 #include <chrono>
@@ -89,21 +89,26 @@ class TOutputPane {
 public:
     TOutputPane(IMemo& memo, IProgressBar& bar, TRepaintThrottle throttle = TRepaintThrottle());
 
-    // Appends the lines to the memo at once and steps the bar by their
-    // number; repaints both when the throttle lets it. True when it
-    // repainted: the moment to let the window handle its pending events too.
-    bool Add(const std::vector<std::string>& lines);
-    // Repaints what was added since the last repaint (at the end of the
-    // output, so the last lines show); nothing when all is painted.
+    // Takes the lines; when the throttle lets it, appends every line taken
+    // so far to the memo at once, steps the bar by their number and repaints
+    // both. Lines that come in between wait for that turn: each insertion
+    // into the box costs a fixed share of processor time besides its lines
+    // (the box lays out and scrolls to its end), and while the output
+    // streams the reader and the server (on this computer) need the
+    // processor more than the window. True when it showed lines: the moment
+    // to let the window handle its pending events too.
+    bool Add(std::vector<std::string> lines);
+    // Shows the lines that wait (at the end of the output, so the last
+    // lines show); nothing when all are shown.
     void Flush();
 
 private:
-    void Repaint();
+    void Show();
 
     IMemo& FMemo;
     IProgressBar& FBar;
     TRepaintThrottle FThrottle;
-    bool FUnpainted = false;
+    std::vector<std::string> FWaiting;
 };
 
 } // namespace app
