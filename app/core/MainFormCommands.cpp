@@ -141,6 +141,15 @@ void DetachQuietly(fib::TpFIBCustomService& service) noexcept {
     }
 }
 
+// Rereads a file list after a command; a folder that cannot be read now
+// must not hide how the command ended.
+void UpdateQuietly(IFileList& list) noexcept {
+    try {
+        list.Update();
+    } catch (...) {
+    }
+}
+
 std::string ErrorTextOf(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
@@ -362,10 +371,7 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
         Screen().SetCursor(TCursor::Default);
         std::string reason;
         const bool removed = RemoveServersFile(FDBSvrIP, workName, false, reason);
-        try {
-            fbBackup->Update();
-        } catch (...) {
-        }
+        UpdateQuietly(*fbBackup);
         if (removed) {
             std::rethrow_exception(error);
         }
@@ -382,10 +388,7 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
         std::string reason;
         const bool removed = RemoveServersFile(FDBSvrIP, workName, false, reason);
         Memo1->Append("====== 백업 취소 ======");
-        try {
-            fbBackup->Update();
-        } catch (...) {
-        }
+        UpdateQuietly(*fbBackup);
         if (!removed) {
             ShowError(NotRemovedText(workName, reason), ErrorCaption);
         }
@@ -405,10 +408,7 @@ void TmainForm::btnBackupDBClick(IWidget* /*Sender*/) {
     Memo1->Append("백업파일: " + savedAs + "\n");
     Memo1->Append(" ");
 
-    try {
-        fbBackup->Update();
-    } catch (...) {
-    }
+    UpdateQuietly(*fbBackup);
     if (!renameFailure.empty()) {
         ShowError("백업은 끝났지만 " + workName + " 파일의 이름을 " + finalName +
                       "(으)로 바꾸지 못했습니다 (" + renameFailure + "). 백업은 " + workName +
